@@ -1,0 +1,67 @@
+#ifndef BOARD_BOARD_FILES_H_
+#define BOARD_BOARD_FILES_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "board/records.h"
+#include "text/short_text.h"
+
+// Readers of the board's files. They are opened for reading only and never
+// written. Each call returns 0 or an I/O error number; the caller decides
+// whether a failure is reported or ends the run.
+
+// Opens a board file (korvel.dat, a ".dir" or a ".des") for reading.
+int OpenBoardFile(const ShortText& path, int* fd);
+
+// Reads the first record of the open korvel.dat; 100 if it is shorter.
+int ReadBoardConfig(int fd, BoardConfig* config);
+
+inline constexpr size_t kFileListChunkRecords = 512;
+
+// A ".dir" file read forward in chunks of whole records. Its length in
+// records is fixed at open from the file's size; a trailing part-record is
+// never read.
+struct FileList {
+  int Fd = -1;
+  int64_t RecordCount = 0;
+  int64_t RecordsRead = 0;
+  size_t Next = 0;    // next record in Buffer
+  size_t Filled = 0;  // records in Buffer
+  uint8_t Buffer[kFileListChunkRecords * kFileListRecordSize];
+};
+
+// Opens the ".dir" file at `path`; on failure nothing stays open.
+int OpenFileList(const ShortText& path, FileList& list);
+
+// True when every whole record has been read.
+bool AtEndOfFileList(const FileList& list);
+
+// The next record; 100 if the file has shrunk since it was opened.
+int ReadFileListRecord(FileList& list, FileListRecord* record);
+
+void CloseFileList(FileList& list);
+
+// A base's ".des" file: text items found only through record offsets.
+struct DescriptionStore {
+  int Fd = -1;
+};
+
+// Opens the ".des" file at `path`.
+int OpenDescriptionStore(const ShortText& path, DescriptionStore& store);
+
+void CloseDescriptionStore(DescriptionStore& store);
+
+// The lines of one file's description.
+struct Description {
+  int Count = 0;
+  ShortText Lines[255];
+};
+
+// Reads `lines` length-prefixed items starting `offset` bytes into the store.
+// 100 when an item lies past the end of the file; a negative offset counts
+// as past the end. With 0 lines nothing is read and nothing fails.
+int ReadDescription(const DescriptionStore& store, int32_t offset,
+                    uint8_t lines, Description* description);
+
+#endif  // BOARD_BOARD_FILES_H_

@@ -1,0 +1,55 @@
+#ifndef BOARD_FILE_IO_H_
+#define BOARD_FILE_IO_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/short_text.h"
+
+// The thin layer over the system's file calls. A file is a descriptor; each
+// call returns 0 or one of the program's I/O error numbers, never errno.
+
+inline constexpr int kErrorFileNotFound = 2;
+inline constexpr int kErrorAccessDenied = 5;
+inline constexpr int kErrorShortRead = 100;
+inline constexpr int kErrorShortWrite = 101;
+
+inline constexpr int kStandardInput = 0;
+inline constexpr int kStandardOutput = 1;
+
+// The program's error number for the system's error code `errno_value`.
+int IoErrorFromErrno(int errno_value);
+
+// Opens `path` for reading into `*fd`, whatever kind of file it names.
+int OpenPath(const ShortText& path, int* fd);
+
+// Opens `path` for reading into `*fd`. A directory is refused (5) like any
+// file that cannot be opened; on failure `*fd` is -1.
+int OpenForReading(const ShortText& path, int* fd);
+
+// Creates `path` for writing (mode 0666 less the umask), emptying an existing
+// file; symbolic links are followed.
+int CreateForWriting(const ShortText& path, int* fd);
+
+// Closes `fd` unless it is standard input or output; the result is ignored.
+void CloseFile(int fd);
+
+// 0 when all `count` bytes came, 100 if the file ended first.
+int ReadExactly(int fd, void* buffer, size_t count);
+
+// Reads what one call gives, at most `count` bytes, into `*got`; 0 bytes at
+// the end of the file.
+int ReadSome(int fd, void* buffer, size_t count, size_t* got);
+
+// Reads at `offset` what one call gives, at most `count` bytes, into `*got`.
+int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count, size_t* got);
+
+// 0 when all `count` bytes were taken; a write that takes nothing is 101.
+int WriteAll(int fd, const void* buffer, size_t count);
+
+// The size in bytes of the open file `fd`, and whether it is a regular file.
+int FileSize(int fd, int64_t* size, bool* regular);
+
+#endif  // BOARD_FILE_IO_H_

@@ -1,0 +1,42 @@
+// pellidor: writes an HTML listing of a board's file bases, shaped by the
+// user's templates.
+
+#include <signal.h>
+
+#include "board/file_io.h"
+#include "driver/console.h"
+#include "driver/fatal.h"
+#include "driver/page_pass.h"
+#include "driver/start_up.h"
+#include "listing/output_page.h"
+#include "listing/run_state.h"
+#include "listing/template_lines.h"
+
+int main(int argc, char** argv) {
+  // A reader that goes away is a failed write (101), not a reason to die.
+  ::signal(SIGPIPE, SIG_IGN);
+  SetUpConsole();
+
+  RunState run;
+  TemplateReader page_template;
+  if (int status = StartUp(argc, argv, run, page_template); status != 0) {
+    TakeDownConsole();
+    return status;
+  }
+
+  // Nothing is created or emptied before every check has passed.
+  int page_fd = kStandardOutput;
+  if (run.OutputPath.Length > 0) {
+    if (int error = CreateForWriting(run.OutputPath, &page_fd); error != 0) {
+      FatalIoError(error);
+    }
+  }
+  OutputPage page;
+  StartPage(page, page_fd);
+  WritePage(run, page_template, page);
+
+  CloseTemplate(page_template);
+  ClosePage(page);
+  TakeDownConsole();
+  return 0;
+}

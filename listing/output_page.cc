@@ -1,0 +1,54 @@
+#include "listing/output_page.h"
+
+#include <termios.h>
+
+#include <cstring>
+
+#include "board/file_io.h"
+#include "driver/fatal.h"
+
+namespace {
+
+void WriteBuffer(OutputPage& page) {
+  if (page.Used == 0) return;
+  if (int error = WriteAll(page.Fd, page.Buffer, page.Used); error != 0) {
+    FatalIoError(error);
+  }
+  page.Used = 0;
+}
+
+}  // namespace
+
+void StartPage(OutputPage& page, int fd) {
+  struct termios settings;
+  page.Fd = fd;
+  page.IsTerminal = tcgetattr(fd, &settings) == 0;
+  page.Used = 0;
+}
+
+void PutPageBytes(OutputPage& page, const char* bytes, size_t count) {
+  while (count > 0) {
+    size_t taken = std::min(count, kPageBlockSize - page.Used);
+    std::memcpy(page.Buffer + page.Used, bytes, taken);
+    page.Used += taken;
+    bytes += taken;
+    count -= taken;
+    if (page.Used == kPageBlockSize) WriteBuffer(page);
+  }
+}
+
+void EndPageStatement(OutputPage& page) {
+  if (page.IsTerminal) WriteBuffer(page);
+}
+
+void WritePageLine(OutputPage& page, std::string_view line) {
+  PutPageText(page, line);
+  PutPageText(page, "\n");
+  EndPageStatement(page);
+}
+
+void ClosePage(OutputPage& page) {
+  WriteBuffer(page);
+  CloseFile(page.Fd);
+  page.Fd = -1;
+}

@@ -1,0 +1,39 @@
+#ifndef LISTING_OUTPUT_PAGE_H_
+#define LISTING_OUTPUT_PAGE_H_
+
+#include <cstddef>
+#include <string_view>
+
+inline constexpr size_t kPageBlockSize = 256;
+
+// The output page: bytes reach the file in 256-byte blocks as the buffer
+// fills, never at line ends; only a terminal gets the buffer written out at
+// the end of every statement. Every failed write ends the run.
+struct OutputPage {
+  int Fd = -1;
+  bool IsTerminal = false;
+  size_t Used = 0;
+  char Buffer[kPageBlockSize];
+};
+
+// The page on the open descriptor `fd`.
+void StartPage(OutputPage& page, int fd);
+
+// Adds bytes to the page; each full block is written at once.
+void PutPageBytes(OutputPage& page, const char* bytes, size_t count);
+
+inline void PutPageText(OutputPage& page, std::string_view bytes) {
+  PutPageBytes(page, bytes.data(), bytes.size());
+}
+
+// Ends a write statement: on a terminal the buffer is written out.
+void EndPageStatement(OutputPage& page);
+
+// Writes `line` and LF as one statement.
+void WritePageLine(OutputPage& page, std::string_view line);
+
+// Writes out the rest of the buffer and closes the page (standard output is
+// left open).
+void ClosePage(OutputPage& page);
+
+#endif  // LISTING_OUTPUT_PAGE_H_

@@ -1,0 +1,90 @@
+#include "listing/template_lines.h"
+
+#include "board/file_io.h"
+
+namespace {
+
+void Reset(TemplateReader& reader, int fd, bool regular) {
+  reader.Fd = fd;
+  reader.Regular = regular;
+  reader.AtEnd = false;
+  reader.At = reader.Filled = 0;
+}
+
+// Refills the empty buffer; leaves it empty at the end of the file.
+int Refill(TemplateReader& reader) {
+  reader.At = reader.Filled = 0;
+  if (reader.AtEnd) return 0;
+  size_t got = 0;
+  int error = ReadSome(reader.Fd, reader.Buffer, sizeof reader.Buffer, &got);
+  if (error != 0) return error;
+  reader.Filled = got;
+  // A regular file that gave less than asked has nothing more: spare the
+  // read that would only say so. Anything else is read until it gives 0.
+  if (got == 0 || (reader.Regular && got < sizeof reader.Buffer)) {
+    reader.AtEnd = true;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int OpenTemplate(const ShortText& path, TemplateReader& reader) {
+  int fd = kStandardInput;
+  if (path.Length > 0) {
+    if (int error = OpenForReading(path, &fd); error != 0) return error;
+  }
+  int64_t size = 0;
+  bool regular = false;
+  if (int error = FileSize(fd, &size, &regular); error != 0) {
+    CloseFile(fd);
+    return error;
+  }
+  Reset(reader, fd, regular);
+  return 0;
+}
+
+int ReopenTemplate(const ShortText& path, bool regular, TemplateReader& reader) {
+  if (path.Length == 0) {
+    Reset(reader, kStandardInput, regular);
+    return 0;
+  }
+  int fd = -1;
+  if (int error = OpenPath(path, &fd); error != 0) return error;
+  Reset(reader, fd, regular);
+  return 0;
+}
+
+int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line) {
+  line->Length = 0;
+  *has_line = false;
+  if (reader.At == reader.Filled) {
+    if (int error = Refill(reader); error != 0) return error;
+    if (reader.Filled == 0) return 0;
+  }
+  *has_line = true;
+  for (;;) {
+    if (reader.At == reader.Filled) {
+      if (int error = Refill(reader); error != 0) return error;
+      if (reader.Filled == 0) return 0;  // the last line needs no line end
+    }
+    char c = reader.Buffer[reader.At++];
+    if (c == '\n') return 0;
+    if (c == '\r') {
+      // A CR that ends the buffer may be half of a CR LF: read on.
+      if (reader.At == reader.Filled) {
+        if (int error = Refill(reader); error != 0) return error;
+      }
+      if (reader.At < reader.Filled && reader.Buffer[reader.At] == '\n') {
+        ++reader.At;
+      }
+      return 0;
+    }
+    if (line->Length < kShortTextCapacity) line->Bytes[line->Length++] = c;
+  }
+}
+
+void CloseTemplate(TemplateReader& reader) {
+  CloseFile(reader.Fd);
+  reader.Fd = -1;
+}

@@ -1,0 +1,68 @@
+#include "text/text_helpers.h"
+
+namespace {
+
+// The decimal digits of `magnitude`, most significant first, into `out`;
+// returns how many (1 to 10).
+int Digits(uint32_t magnitude, char (&out)[10]) {
+  char reversed[10];
+  int count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  for (int i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
+  return count;
+}
+
+// The magnitude of a signed value; the most negative value included.
+uint32_t Magnitude(int32_t value) {
+  return value < 0 ? 0u - static_cast<uint32_t>(value)
+                   : static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+ShortText UpperText(const ShortText& text) {
+  ShortText upper = text;
+  for (int i = 0; i < upper.Length; ++i) {
+    char c = upper.Bytes[i];
+    if (c >= 'a' && c <= 'z') upper.Bytes[i] = static_cast<char>(c - 32);
+  }
+  return upper;
+}
+
+ShortText LowerText(const ShortText& text) {
+  ShortText lower = text;
+  for (int i = 0; i < lower.Length; ++i) lower.Bytes[i] = LowerChar(lower.Bytes[i]);
+  return lower;
+}
+
+ShortText DecimalText(int32_t value) {
+  ShortText text;
+  if (value < 0) AppendText(text, "-");
+  char digits[10];
+  AppendBytes(text, digits, Digits(Magnitude(value), digits));
+  return text;
+}
+
+ShortText GroupedDecimalText(int32_t value) {
+  ShortText text;
+  if (value < 0) AppendText(text, "-");
+  char digits[10];
+  int count = Digits(Magnitude(value), digits);
+  for (int i = 0; i < count; ++i) {
+    // A "," stands before every digit that has a multiple of three after it.
+    if (i > 0 && (count - i) % 3 == 0) AppendText(text, ",");
+    AppendBytes(text, &digits[i], 1);
+  }
+  return text;
+}
+
+ShortText WithTrailingSlash(const ShortText& text) {
+  ShortText result = text;
+  if (result.Length == 0 || result.Bytes[result.Length - 1] != '/') {
+    AppendText(result, "/");
+  }
+  return result;
+}
