@@ -1,38 +1,25 @@
 #include "board/board_files.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "board/file_io.h"
 
 namespace {
 
-// Positioned reads over the store, a block at a time, so that a description
-// of a few short lines costs one system call.
-struct StoreCursor {
-  int Fd = -1;
-  int64_t NextOffset = 0;  // file offset of the byte after Bytes[Filled - 1]
-  size_t At = 0;
-  size_t Filled = 0;
-  uint8_t Bytes[4096];
-};
-
-// Makes `count` (at most 256) bytes available at cursor.Bytes + cursor.At.
-int Want(StoreCursor& cursor, size_t count) {
-  if (cursor.Filled - cursor.At >= count) return 0;
-  size_t kept = cursor.Filled - cursor.At;
-  std::memmove(cursor.Bytes, cursor.Bytes + cursor.At, kept);
-  cursor.At = 0;
-  cursor.Filled = kept;
-  while (cursor.Filled < count) {
+// Reads on, a block at a time, until the first `wanted` bytes of the
+// description at `offset` are in `description.Bytes`, `*filled` of them
+// being there already.
+int ReadUpTo(int fd, int64_t offset, size_t wanted, Description& description,
+             size_t* filled) {
+  while (*filled < wanted) {
+    size_t count =
+        std::min(kDescriptionBlockSize, sizeof description.Bytes - *filled);
     size_t got = 0;
-    int error = ReadSomeAt(cursor.Fd, cursor.NextOffset,
-                           cursor.Bytes + cursor.Filled,
-                           sizeof cursor.Bytes - cursor.Filled, &got);
+    int error = ReadSomeAt(fd, offset + static_cast<int64_t>(*filled),
+                           description.Bytes + *filled, count, &got);
     if (error != 0) return error;
     if (got == 0) return kErrorShortRead;
-    cursor.Filled += got;
-    cursor.NextOffset += static_cast<int64_t>(got);
+    *filled += got;
   }
   return 0;
 }
@@ -106,17 +93,16 @@ int ReadDescription(const DescriptionStore& store, int32_t offset,
   description->Count = 0;
   if (lines == 0) return 0;
   if (offset < 0) return kErrorShortRead;
-  StoreCursor cursor;
-  cursor.Fd = store.Fd;
-  cursor.NextOffset = offset;
+  size_t filled = 0;
+  size_t at = 0;  // the next item's length byte
   for (int i = 0; i < lines; ++i) {
-    if (int error = Want(cursor, 1); error != 0) return error;
-    size_t length = cursor.Bytes[cursor.At++];
-    if (int error = Want(cursor, length); error != 0) return error;
-    ShortText& line = description->Lines[i];
-    line.Length = 0;
-    AppendBytes(line, cursor.Bytes + cursor.At, length);
-    cursor.At += length;
+    int error = ReadUpTo(store.Fd, offset, at + 1, *description, &filled);
+    if (error != 0) return error;
+    size_t length = static_cast<uint8_t>(description->Bytes[at]);
+    error = ReadUpTo(store.Fd, offset, at + 1 + length, *description, &filled);
+    if (error != 0) return error;
+    description->Starts[i] = static_cast<uint16_t>(at);
+    at += 1 + length;
     description->Count = i + 1;
   }
   return 0;

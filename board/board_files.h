@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "board/records.h"
 #include "text/short_text.h"
@@ -52,15 +53,28 @@ int OpenDescriptionStore(const ShortText& path, DescriptionStore& store);
 
 void CloseDescriptionStore(DescriptionStore& store);
 
-// The lines of one file's description.
+inline constexpr size_t kDescriptionBlockSize = 4096;
+
+// The lines of one file's description. Bytes holds the items as the store
+// keeps them, a length byte and that many bytes each; DescriptionLine finds
+// each line there.
 struct Description {
   int Count = 0;
-  ShortText Lines[255];
+  uint16_t Starts[255];  // where each line's length byte is in Bytes
+  char Bytes[255 * 256];
 };
 
-// Reads `lines` length-prefixed items starting `offset` bytes into the store.
-// 100 when an item lies past the end of the file; a negative offset counts
-// as past the end. With 0 lines nothing is read and nothing fails.
+// Line `i` of `description`, for `i` below its Count.
+inline std::string_view DescriptionLine(const Description& description, int i) {
+  const char* item = description.Bytes + description.Starts[i];
+  return std::string_view(item + 1, static_cast<uint8_t>(item[0]));
+}
+
+// Reads `lines` length-prefixed items starting `offset` bytes into the store,
+// a block at a time, so that a description of a few short lines costs one
+// positioned read. 100 when an item lies past the end of the file; a
+// negative offset counts as past the end. With 0 lines nothing is read and
+// nothing fails.
 int ReadDescription(const DescriptionStore& store, int32_t offset,
                     uint8_t lines, Description* description);
 

@@ -21,9 +21,11 @@ void WriteDescription(const FileListRecord& record,
                               record.DescriptionLines, &description);
   if (error != 0) FatalIoError(error);
   for (int i = 0; i < description.Count; ++i) {
-    ShortText text = description.Lines[i];
-    if (i + 1 < description.Count) AppendText(text, " ");
-    PutPageText(page, View(text));
+    std::string_view text = DescriptionLine(description, i);
+    PutPageText(page, text);
+    if (i + 1 < description.Count && text.size() < kShortTextCapacity) {
+      PutPageText(page, " ");
+    }
   }
 }
 
@@ -54,35 +56,61 @@ void WriteReplacement(Token token, const FileListRecord& record,
   }
 }
 
+// Whether `text` is `token` in any letter case.
+bool IsToken(std::string_view text, std::string_view token) {
+  if (text.size() != token.size()) return false;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (UpperChar(text[k]) != token[k]) return false;
+  }
+  return true;
+}
+
+// Where a token first occurs in a line.
+struct TokenPlace {
+  size_t Position;
+  Token Which;
+};
+
+// The first occurrence of each token in `line`, in any letter case, in the
+// order they stand in the line; returns how many. A token is "@", letters
+// and "@", so each "@" can start only the one that ends at the next "@".
+int FindTokens(const ShortText& line, TokenPlace (&places)[kTokens]) {
+  bool seen[kTokens] = {};
+  int count = 0;
+  std::string_view text = View(line);
+  size_t at = text.find('@');
+  while (at != std::string_view::npos) {
+    size_t close = text.find('@', at + 1);
+    if (close == std::string_view::npos) break;
+    std::string_view candidate = text.substr(at, close + 1 - at);
+    for (int t = 0; t < kTokens; ++t) {
+      if (!seen[t] && IsToken(candidate, kTokenText[t])) {
+        seen[t] = true;
+        places[count++] = {at, static_cast<Token>(t)};
+        break;
+      }
+    }
+    at = close;
+  }
+  return count;
+}
+
 }  // namespace
 
 void ExpandEntryLine(const ShortText& line, const FileListRecord& record,
                      const ShortText& link_path, const DescriptionStore& store,
                      OutputPage& page) {
-  // Positions are found once, in the upper-cased line, first occurrence only.
-  ShortText upper = UpperText(line);
-  size_t position[kTokens];
-  for (int t = 0; t < kTokens; ++t) {
-    position[t] = View(upper).find(kTokenText[t]);
+  TokenPlace places[kTokens];
+  int count = FindTokens(line, places);
+  size_t i = 0;  // the first byte of the line not yet written
+  for (int n = 0; n < count; ++n) {
+    // A token that begins inside one already replaced stays as it is.
+    if (places[n].Position < i) continue;
+    PutPageBytes(page, line.Bytes + i, places[n].Position - i);
+    WriteReplacement(places[n].Which, record, link_path, store, page);
+    i = places[n].Position + kTokenText[places[n].Which].size();
   }
-  size_t i = 0;
-  while (i < line.Length) {
-    // The nearest token at or after i; one that began inside a token already
-    // replaced lies before i and is passed over.
-    size_t next = line.Length;
-    int found = kTokens;
-    for (int t = 0; t < kTokens; ++t) {
-      if (position[t] >= i && position[t] < next) {
-        next = position[t];
-        found = t;
-      }
-    }
-    PutPageBytes(page, line.Bytes + i, next - i);
-    i = next;
-    if (found == kTokens) break;
-    WriteReplacement(static_cast<Token>(found), record, link_path, store, page);
-    i += kTokenText[found].size();
-  }
+  PutPageBytes(page, line.Bytes + i, line.Length - i);
   PutPageText(page, "\n");
   EndPageStatement(page);
 }

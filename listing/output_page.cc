@@ -26,7 +26,7 @@ void StartPage(OutputPage& page, int fd) {
   page.Used = 0;
 }
 
-void PutPageBytes(OutputPage& page, const char* bytes, size_t count) {
+void FillPageBlocks(OutputPage& page, const char* bytes, size_t count) {
   while (count > 0) {
     size_t taken = std::min(count, kPageBlockSize - page.Used);
     std::memcpy(page.Buffer + page.Used, bytes, taken);

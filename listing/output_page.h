@@ -2,6 +2,7 @@
 #define LISTING_OUTPUT_PAGE_H_
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 inline constexpr size_t kPageBlockSize = 256;
@@ -19,8 +20,19 @@ struct OutputPage {
 // The page on the open descriptor `fd`.
 void StartPage(OutputPage& page, int fd);
 
+// Adds bytes to the page and writes each block that they fill.
+void FillPageBlocks(OutputPage& page, const char* bytes, size_t count);
+
 // Adds bytes to the page; each full block is written at once.
-void PutPageBytes(OutputPage& page, const char* bytes, size_t count);
+inline void PutPageBytes(OutputPage& page, const char* bytes, size_t count) {
+  // Most puts are short and leave the block under way unfilled.
+  if (count < kPageBlockSize - page.Used) {
+    std::memcpy(page.Buffer + page.Used, bytes, count);
+    page.Used += count;
+  } else {
+    FillPageBlocks(page, bytes, count);
+  }
+}
 
 inline void PutPageText(OutputPage& page, std::string_view bytes) {
   PutPageBytes(page, bytes.data(), bytes.size());

@@ -1,5 +1,8 @@
 #include "listing/template_lines.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "board/file_io.h"
 
 namespace {
@@ -9,6 +12,16 @@ void Reset(TemplateReader& reader, int fd, bool regular) {
   reader.Regular = regular;
   reader.AtEnd = false;
   reader.At = reader.Filled = 0;
+}
+
+// The position of the first LF or CR at or after `from` in the buffer, or
+// the end of what it holds.
+size_t LineEnd(const TemplateReader& reader, size_t from) {
+  std::string_view rest(reader.Buffer + from, reader.Filled - from);
+  // An LF ends most lines; a CR can only end one before that LF.
+  size_t end = std::min(rest.find('\n'), rest.size());
+  end = std::min(rest.substr(0, end).find('\r'), end);
+  return from + end;
 }
 
 // Refills the empty buffer; leaves it empty at the end of the file.
@@ -68,20 +81,23 @@ int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line) {
       if (int error = Refill(reader); error != 0) return error;
       if (reader.Filled == 0) return 0;  // the last line needs no line end
     }
-    char c = reader.Buffer[reader.At++];
-    if (c == '\n') return 0;
-    if (c == '\r') {
-      // A CR that ends the buffer may be half of a CR LF: read on.
-      if (reader.At == reader.Filled) {
-        if (int error = Refill(reader); error != 0) return error;
-      }
-      if (reader.At < reader.Filled && reader.Buffer[reader.At] == '\n') {
-        ++reader.At;
-      }
-      return 0;
-    }
-    if (line->Length < kShortTextCapacity) line->Bytes[line->Length++] = c;
+    // The line's bytes up to its end or the buffer's go in at once; what
+    // does not fit is dropped.
+    size_t end = LineEnd(reader, reader.At);
+    AppendBytes(*line, reader.Buffer + reader.At, end - reader.At);
+    reader.At = end;
+    if (reader.At < reader.Filled) break;
   }
+  // The line ends at an LF, or at a CR with or without an LF after it.
+  if (reader.Buffer[reader.At++] == '\n') return 0;
+  // A CR that ends the buffer may be half of a CR LF: read on.
+  if (reader.At == reader.Filled) {
+    if (int error = Refill(reader); error != 0) return error;
+  }
+  if (reader.At < reader.Filled && reader.Buffer[reader.At] == '\n') {
+    ++reader.At;
+  }
+  return 0;
 }
 
 void CloseTemplate(TemplateReader& reader) {

@@ -10,6 +10,11 @@
 // "a" to "z" become "A" to "Z"; every other byte, 0x80 and up included, stays.
 ShortText UpperText(const ShortText& text);
 
+// "a" to "z" become "A" to "Z"; any other byte is returned unchanged.
+inline char UpperChar(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
 // "A" to "Z" become "a" to "z"; any other byte is returned unchanged.
 inline char LowerChar(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
