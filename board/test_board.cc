@@ -47,7 +47,8 @@ std::string ReadBytes(const std::string& path) {
 }
 
 RunResult RunProgram(const std::vector<std::string>& args,
-                     const std::string& cwd, const std::string& input) {
+                     const std::string& cwd, const std::string& input,
+                     const std::vector<std::string>& prefix) {
   RunResult result;
   // A child that never reads its input must not kill the test.
   signal(SIGPIPE, SIG_IGN);
@@ -63,10 +64,11 @@ RunResult RunProgram(const std::vector<std::string>& args,
     close(out_pipe[1]);
     if (chdir(cwd.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
+    for (const std::string& arg : prefix) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(const_cast<char*>(PROGRAM));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(PROGRAM, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(in_pipe[0]);

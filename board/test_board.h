@@ -36,8 +36,11 @@ struct RunResult {
 };
 
 // Runs the built program with `args` (the program name not included) in the
-// working directory `cwd`, `input` on its standard input.
+// working directory `cwd`, `input` on its standard input. A non-empty
+// `prefix` is a command (found on PATH) that runs the program, such as one
+// that drops privileges.
 RunResult RunProgram(const std::vector<std::string>& args,
-                     const std::string& cwd, const std::string& input = "");
+                     const std::string& cwd, const std::string& input = "",
+                     const std::vector<std::string>& prefix = {});
 
 #endif  // BOARD_TEST_BOARD_H_
