@@ -9,8 +9,8 @@ namespace {
 // Reads on, a block at a time, until the first `wanted` bytes of the
 // description at `offset` are in `description.Bytes`, `*filled` of them
 // being there already.
-int ReadUpTo(int fd, int64_t offset, size_t wanted, Description& description,
-             size_t* filled) {
+inline int ReadUpTo(int fd, int64_t offset, size_t wanted,
+                    Description& description, size_t* filled) {
   while (*filled < wanted) {
     size_t count =
         std::min(kDescriptionBlockSize, sizeof description.Bytes - *filled);

@@ -26,8 +26,7 @@ uint32_t Magnitude(int32_t value) {
 ShortText UpperText(const ShortText& text) {
   ShortText upper = text;
   for (int i = 0; i < upper.Length; ++i) {
-    char c = upper.Bytes[i];
-    if (c >= 'a' && c <= 'z') upper.Bytes[i] = static_cast<char>(c - 32);
+    upper.Bytes[i] = UpperChar(upper.Bytes[i]);
   }
   return upper;
 }
@@ -47,16 +46,17 @@ ShortText DecimalText(int32_t value) {
 }
 
 ShortText GroupedDecimalText(int32_t value) {
-  ShortText text;
-  if (value < 0) AppendText(text, "-");
   char digits[10];
   int count = Digits(Magnitude(value), digits);
+  char grouped[14];  // a sign, ten digits and three commas at most
+  size_t length = 0;
+  if (value < 0) grouped[length++] = '-';
   for (int i = 0; i < count; ++i) {
     // A "," stands before every digit that has a multiple of three after it.
-    if (i > 0 && (count - i) % 3 == 0) AppendText(text, ",");
-    AppendBytes(text, &digits[i], 1);
+    if (i > 0 && (count - i) % 3 == 0) grouped[length++] = ',';
+    grouped[length++] = digits[i];
   }
-  return text;
+  return MakeShortText(std::string_view(grouped, length));
 }
 
 ShortText WithTrailingSlash(const ShortText& text) {
