@@ -2,7 +2,9 @@
 #define BOARD_TEST_BOARD_H_
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,23 +13,35 @@
 // Test helpers: a temporary directory per test, files in it, and runs of the
 // built program as a child process.
 
+void WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+
 // SetUp makes dir_, TearDown removes it with everything in it.
 class TempDirTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-  // dir_ + "/" + name.
-  std::string Path(const std::string& name) const;
+  void SetUp() override {
+    char pattern[] = "/tmp/pellidor-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // Writes a korvel.dat in dir_ whose ListDirectory is dir_ + "/".
-  void WriteConfig() const;
+  void WriteConfig() const {
+    WriteBytes(Path("korvel.dat"), BoardConfigBytes(dir_ + "/"));
+  }
   // Writes base.dir and base.des in dir_ from `files`.
   void WriteBase(const std::string& base,
-                 const std::vector<BoardFile>& files) const;
+                 const std::vector<BoardFile>& files) const {
+    BaseBytes bytes = BuildBase(files);
+    WriteBytes(Path(base + ".dir"), bytes.Dir);
+    WriteBytes(Path(base + ".des"), bytes.Des);
+  }
   std::string dir_;
 };
-
-void WriteBytes(const std::string& path, const std::string& bytes);
-std::string ReadBytes(const std::string& path);
 
 // What a run of the program gave.
 struct RunResult {

@@ -1,202 +1,152 @@
 // Runs the built program on small boards and checks its bytes: console
-// text, exit status and page.
+// text, exit status and page, and what it does to a terminal.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "board/test_board.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
+using Args = std::vector<std::string>;
 const std::string kGreeting =
     "\nPELLIDOR : Converts Korvel File Bases to HTML Listings\n"
     "  v1.0   : Compatible with Korvel v1.07.3\n\n";
-const std::string kWorking = "- Working ... \n";
+const std::string kWorking = kGreeting + "- Working ... \n";
 
-class ProgramTest : public TempDirTest {
- protected:
-  // The error number of the fatal report that is all of `text`, or -1 when
-  // its form is wrong. addr2line must place every location in our source.
-  int ReportedError(const std::string& text) const {
-    static const std::regex kReport(
-        "Runtime error (\\d+) at 0x([0-9A-F]{8})\n"
-        "  0x\\2\n(  0x[0-9A-F]{8}\n)*\n");
-    std::smatch match;
-    if (!std::regex_match(text, match, kReport)) return -1;
-    std::string command = "addr2line -e " PROGRAM;
-    for (size_t at = 0; (at = text.find("  0x", at)) != std::string::npos;
-         at += 2) {
-      command += text.substr(at + 1, 11);
-    }
-    EXPECT_EQ(0, std::system((command + " >" + Path("places")).c_str()));
-    static const std::regex kPlaces("(" SOURCE_DIR "/[^:?\n]+:[0-9]+.*\n)+");
-    std::string places = ReadBytes(Path("places"));
-    EXPECT_TRUE(std::regex_match(places, kPlaces)) << places;
-    return std::stoi(match[1]);
-  }
-};
+class ProgramTest : public TempDirTest {};
 
-TEST_F(ProgramTest, WrongArgumentCountGivesUsage) {
-  for (int count : {0, 4, 6}) {
-    SCOPED_TRACE(count);
-    RunResult run = RunProgram(std::vector<std::string>(count, "x"), dir_);
+TEST_F(ProgramTest, StartUpRefusalsLeaveThePageAlone) {
+  WriteConfig();
+  for (auto name : {"page", "entry", "out"}) WriteBytes(Path(name), "x\n");
+  std::filesystem::create_directories(Path("sub/korvel.dat"));
+  const std::string usage =
+      "Usage: PELLIDOR [korvel_dir] [template 1] "
+      "[template 2] [template 3] [output]";
+  const std::string unread = "ERROR: Unable to read ";
+  const std::pair<Args, std::string> rows[] = {
+      {{}, usage},
+      {Args(6, "page"), usage},
+      {{"nodir", "page", "entry", "NONE", "out"}, unread + "KORVEL.DAT!"},
+      {{"sub", "page", "entry", "NONE", "out"}, unread + "KORVEL.DAT!"},
+      {{".", "nope", "entry", "NONE", "out"}, unread + "template 1"},
+      {{".", "page", "sub", "NONE", "out"}, unread + "template 2"},
+      {{".", "page", "entry", "nope", "out"}, unread + "template 3"},
+      {{".", "page", "entry", "NONE2", "out"}, unread + "template 3"},
+  };
+  for (const auto& [args, message] : rows) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    RunResult run = RunProgram(args, dir_);
     EXPECT_EQ(1, run.Status);
-    EXPECT_EQ(kGreeting +
-                  "Usage: PELLIDOR [korvel_dir] [template 1] [template 2] "
-                  "[template 3] [output]\n",
-              run.Output);
+    EXPECT_EQ(kGreeting + message + "\n", run.Output);
+    EXPECT_EQ("x\n", ReadBytes(Path("out")));
   }
 }
 
-TEST_F(ProgramTest, WorkedExample) {
+// A marker line gives way to its list; text around the marker is lost.
+TEST_F(ProgramTest, MarkersWhateverTheBoardPathOrWhereThePageGoes) {
   WriteConfig();
-  WriteBase("files", {{"File.ZIP", 1536, 0, {"one", "two"}}});
-  WriteBytes(Path("page"), "<!--PELLIDOR:files,files-->\n");
-  WriteBytes(Path("entry"),
-             "<a href='@PATH@/@lname@'>@UNAME@</a> @SIZEK@k (@SIZEB@) "
-             "@DESC@ @DESC@\n");
-  RunResult run = RunProgram({".", "page", "entry", "NONE", "out"}, dir_);
-  EXPECT_EQ(0, run.Status);
-  EXPECT_EQ(kGreeting + kWorking, run.Output);
-  EXPECT_EQ("<a href='files/file.zip'>FILE.ZIP</a> 1k (1,536) one two @DESC@\n",
-            ReadBytes(Path("out")));
-}
-
-TEST_F(ProgramTest, StartUpErrorsLeaveThePageAlone) {
-  WriteConfig();
-  for (auto name : {"page", "entry", "alt"}) WriteBytes(Path(name), "x\n");
-  fs::create_directories(Path("board/korvel.dat"));
-  fs::create_directory(Path("sub"));
-  WriteBytes(Path("out"), "old page\n");
-  using Row = std::array<std::string, 5>;  // four arguments, what is unread
-  for (auto [board, page, entry, alternate, unread] :
-       std::vector<Row>{{"nodir", "page", "entry", "alt", "KORVEL.DAT!"},
-                        {"board", "page", "entry", "alt", "KORVEL.DAT!"},
-                        {".", "nope", "entry", "alt", "template 1"},
-                        {".", "sub", "entry", "alt", "template 1"},
-                        {".", "page", "nope", "alt", "template 2"},
-                        {".", "page", "sub", "NONE", "template 2"},
-                        {".", "page", "entry", "nope", "template 3"},
-                        {".", "page", "entry", "sub", "template 3"},
-                        {".", "page", "entry", "NONE2", "template 3"},
-                        {".", "page", "entry", " NONE", "template 3"}}) {
-    SCOPED_TRACE(board + "|" + page + "|" + entry + "|" + alternate);
-    RunResult run = RunProgram({board, page, entry, alternate, "out"}, dir_);
-    EXPECT_EQ(1, run.Status);
-    EXPECT_EQ(kGreeting + "ERROR: Unable to read " + unread + "\n", run.Output);
-    EXPECT_EQ("old page\n", ReadBytes(Path("out")));
-  }
-}
-
-// Each marker line gives way to its list; text around the marker is lost.
-TEST_F(ProgramTest, SamePageWhateverTheBoardPathConfigSizeOrPageSource) {
-  WriteConfig();
-  fs::create_directory(Path("big"));
-  WriteBytes(Path("big/korvel.dat"),
-             BoardConfigBytes(dir_ + "/") + BoardConfigBytes("/nowhere/"));
   WriteBase("files", {{"A.ZIP", 1, 0, {}}, {"B.ZIP", 2, 0, {}}});
-  fs::create_directory(Path("dirdir.dir"));
   const std::string page =
       "top\r\n<!--PELLIDOR;files,/n/-->\n"
       "x <!--pellidor:files, /p/ --> y <!--PELLIDOR:files,/q/-->\n"
       "<!--PeLLiDoR:files,/r/\r<!--PELLIDOR:files-->\n"
-      "<!--PELLIDOR: files,/s/-->\n<!--PELLIDOR:dirdir,/t/-->\nend";
+      "<!--PELLIDOR: files,/s/-->\nend";
   WriteBytes(Path("page"), page);
   WriteBytes(Path("entry"), "[@PATH@]@LNAME@\n");
-  using Row = std::array<std::string, 3>;  // board, page template, alternate
-  for (auto [board, page_template, alternate] :
-       std::vector<Row>{{".", "page", "NONE"},
-                        {dir_ + "/big", "page", "none"},
-                        {dir_ + "/big/", "", "NoNe"}}) {
-    SCOPED_TRACE(board + "|" + page_template + "|" + alternate);
-    RunResult run = RunProgram(
-        {board, page_template, "entry", alternate, "out"}, dir_, page);
+  const std::string listed =
+      "top\n<!--PELLIDOR;files,/n/-->\n[ /p/ ]a.zip\n[ /p/ ]b.zip\n"
+      "[]a.zip\n[]b.zip\nERROR: Unable to create list for \n"
+      "ERROR: Unable to create list for  files\nend\n";
+  // An empty page template is standard input, an empty output standard
+  // output.
+  for (const Args& args : {Args{dir_, "page", "entry", "none", "out"},
+                           Args{dir_ + "/", "", "entry", "NoNe", ""}}) {
+    RunResult run = RunProgram(args, dir_, page);
     EXPECT_EQ(0, run.Status);
-    EXPECT_EQ(kGreeting + kWorking, run.Output);
-    EXPECT_EQ(
-        "top\n<!--PELLIDOR;files,/n/-->\n[ /p/ ]a.zip\n[ /p/ ]b.zip\n"
-        "[]a.zip\n[]b.zip\nERROR: Unable to create list for \n"
-        "ERROR: Unable to create list for  files\n"
-        "ERROR: Unable to create list for dirdir\nend\n",
-        ReadBytes(Path("out")));
+    EXPECT_EQ(kWorking + listed,
+              run.Output + (args[4].empty() ? "" : ReadBytes(Path("out"))));
   }
-  // The page template is opened before the page empties it.
-  EXPECT_EQ(0, RunProgram({".", "page", "entry", "NONE", "page"}, dir_).Status);
-  EXPECT_EQ("", ReadBytes(Path("page")));
 }
 
+// However a run ends, the board's files keep their bytes and times.
 TEST_F(ProgramTest, FatalErrorsReportAndKeepOnlyWholeBlocks) {
   WriteConfig();
-  fs::create_directory(Path("short"));
+  WriteBase("b", {{"A.ZIP", 1, 0, {"one"}}});
+  WriteBytes(Path("c.dir"), FileListRecordBytes("C.ZIP", 1, 0, 0, 0));
+  std::filesystem::create_directory(Path("short"));
   WriteBytes(Path("short/korvel.dat"), BoardConfigBytes(dir_ + "/").substr(1));
-  std::string lines;
-  for (char c : {'a', 'b', 'c', 'd', 'e', 'f'})
-    lines += std::string(99, c) + "\n";
-  WriteBytes(Path("page"), lines + "<!--PELLIDOR:nodes,x-->\nend\n");
-  WriteBytes(Path("desdir"), "<!--PELLIDOR:desdir,x-->\n");
-  WriteBytes(Path("entry"), "@LNAME@\n");
-  WriteBytes(Path("nodes.dir"), FileListRecordBytes("A.ZIP", 1, 0, 0, 0));
-  WriteBytes(Path("desdir.dir"), FileListRecordBytes("A.ZIP", 1, 0, 0, 0));
-  fs::create_directory(Path("desdir.des"));
-  using Row = std::tuple<std::string, std::string, std::string, int>;
-  for (auto [board, page_template, output, error] :
-       std::vector<Row>{{"short", "page", "out", 100},
-                        {".", "page", "/dev/full", 101},
-                        {".", "page", "nodir/out", 2},
-                        {".", "page", "short", 5},
-                        {".", "desdir", "out", 5},
-                        {".", "page", "out", 2}}) {
-    SCOPED_TRACE(board + "|" + page_template + "|" + output);
-    RunResult run =
-        RunProgram({board, page_template, "entry", "NONE", output}, dir_);
-    EXPECT_EQ(error, run.Status);
-    std::string head = kGreeting + (error == 100 ? "" : kWorking);
-    ASSERT_EQ(head, run.Output.substr(0, head.size()));
-    EXPECT_EQ(error, ReportedError(run.Output.substr(head.size())))
+  const std::string line = std::string(200, 'x') + "\n";
+  WriteBytes(Path("good"), "<!--PELLIDOR:b,x-->\n");
+  WriteBytes(Path("page"), line + line + "<!--PELLIDOR:c,x-->\n");
+  WriteBytes(Path("entry"), "@LNAME@ @DESC@\n");
+  const std::string in_dir = "cd " + dir_ + " && ",
+                    files = " korvel.dat b.dir b.des c.dir";
+  ASSERT_EQ(0, std::system((in_dir + "touch -d @1000000000" + files).c_str()));
+  auto board = [&] {
+    std::system(
+        (in_dir + "{ stat -c %Y" + files + "; cat" + files + "; } >state")
+            .c_str());
+    return ReadBytes(Path("state"));
+  };
+  const std::string before = board();
+  // The page's reader, a pipe, is gone before the program starts.
+  const Args pipe_gone = {
+      "sh", "-c", "mkfifo p && exec 3<>p 4>p 3<&- && exec \"$0\" \"$@\" >&4"};
+  const std::tuple<Args, int, Args> rows[] = {
+      {{".", "good", "entry", "NONE", "out"}, 0, {}},
+      {{".", "nope", "entry", "NONE", "out"}, 1, {}},
+      {{"short", "good", "entry", "NONE", "out"}, 100, {}},
+      {{".", "good", "entry", "NONE", "/dev/full"}, 101, {}},
+      {{".", "good", "entry", "NONE", ""}, 101, pipe_gone},
+      {{".", "page", "entry", "NONE", "out"}, 2, {}},
+  };
+  for (const auto& [args, status, prefix] : rows) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    RunResult run = RunProgram(args, dir_, "", prefix);
+    EXPECT_EQ(status, run.Status);
+    EXPECT_EQ(before, board());
+    if (status < 2 || !prefix.empty()) continue;
+    EXPECT_TRUE(std::regex_match(
+        run.Output, std::regex((status == 100 ? kGreeting : kWorking) +
+                               "Runtime error " + std::to_string(status) +
+                               " at 0x(\\w{8})\n  0x\\1\n(  0x\\w{8}\n)*\n")))
         << run.Output;
+    // addr2line places every address of the report in our source.
+    WriteBytes(Path("report"), run.Output);
+    std::system((in_dir + "addr2line -e " PROGRAM
+                          " $(sed -n 's/^  0x/0x/p' report) >places")
+                    .c_str());
+    EXPECT_TRUE(
+        std::regex_match(ReadBytes(Path("places")),
+                         std::regex("(" SOURCE_DIR "/[^:?\n]+:[0-9]+.*\n)+")));
   }
-  // The last run failed with 600 bytes of the page in hand.
-  EXPECT_EQ(lines.substr(0, 512), ReadBytes(Path("out")));
-
-  // A page on standard output whose reader has gone.
-  int pipe_ends[2];
-  ASSERT_EQ(0, pipe(pipe_ends));
-  close(pipe_ends[0]);
-  if (pid_t child = fork(); child == 0) {
-    signal(SIGPIPE, SIG_DFL);  // the program itself must not die of it
-    dup2(pipe_ends[1], 1);
-    if (chdir(dir_.c_str()) == 0) {
-      execl(PROGRAM, PROGRAM, ".", "page", "entry", "NONE", "", nullptr);
-    }
-    _exit(127);
-  }
-  close(pipe_ends[1]);
-  int status = 0;
-  wait(&status);
-  EXPECT_EQ(101, WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status));
+  // The last run failed with 402 bytes of the page in hand.
+  EXPECT_EQ(line + line.substr(0, 55), ReadBytes(Path("out")));
 }
 
-// Board files that may be read but not written are read; a template that may
-// not be read is refused. Runs as an ordinary user.
+// As an ordinary user, board files that may only be read are read and a
+// template that may not be read is refused.
 TEST_F(ProgramTest, PermissionsOfAnOrdinaryUser) {
-  std::vector<std::string> as_user;
-  if (geteuid() == 0) {
-    as_user = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups "
-                    "true 2>/dev/null") != 0) {
-      GTEST_SKIP() << "cannot drop privileges with setpriv";
-    }
+  const Args as_user = geteuid() == 0 ? Args{"setpriv", "--reuid=65534",
+                                             "--regid=65534", "--clear-groups"}
+                                      : Args{};
+  if (RunProgram({}, dir_, "", as_user).Status != 1) {
+    GTEST_SKIP() << "cannot run the program as an ordinary user";
   }
   WriteConfig();
   WriteBase("files", {{"A.ZIP", 1, 0, {"read"}}});
@@ -207,18 +157,86 @@ TEST_F(ProgramTest, PermissionsOfAnOrdinaryUser) {
   ASSERT_EQ(0, std::system(("chmod -R a+rX,a-w " + dir_ + " && chmod u+w " +
                             dir_ + " && chmod 0 " + Path("locked"))
                                .c_str()));
-  RunResult run =
-      RunProgram({".", "page", "entry", "NONE", ""}, dir_, "", as_user);
-  EXPECT_EQ(0, run.Status);
-  EXPECT_EQ(kGreeting + kWorking + "a.zip read\n", run.Output);
-  for (int n = 1; n <= 3; ++n) {
-    std::vector<std::string> args = {".", "page", "entry", "NONE", "out"};
-    args[n] = "locked";
-    run = RunProgram(args, dir_, "", as_user);
-    EXPECT_EQ(1, run.Status);
-    EXPECT_EQ(kGreeting + "ERROR: Unable to read template " +
-                  std::to_string(n) + "\n",
-              run.Output);
+  for (auto [page, output] :
+       {std::pair<std::string, std::string>{"page", kWorking + "a.zip read\n"},
+        {"locked", kGreeting + "ERROR: Unable to read template 1\n"}}) {
+    EXPECT_EQ(
+        output,
+        RunProgram({".", page, "entry", "NONE", ""}, dir_, "", as_user).Output);
+  }
+}
+
+// On a terminal the console lines end in CR LF and the page passes as it
+// is; the terminal is raw during the run and gets its settings back however
+// the run ends.
+TEST_F(ProgramTest, RawTerminalWhileRunningRestoredAtEveryEnd) {
+  WriteConfig();
+  WriteBytes(Path("page"), "hello\n");
+  WriteBytes(Path("entry"), "");
+  std::filesystem::create_directory(Path("short"));
+  WriteBytes(Path("short/korvel.dat"), "");
+  // A run whose page template is this FIFO waits in the page pass until the
+  // test has looked at the terminal and sent SIGTERM.
+  ASSERT_EQ(0, mkfifo(Path("fifo").c_str(), 0600));
+  const std::string greeting =
+      "\x1b\\[m\r\nPELLIDOR : Converts Korvel File Bases to HTML Listings\r\n"
+      "  v1.0   : Compatible with Korvel v1.07.3\r\n\r\n";
+  // Board, page template, what follows the greeting (a pattern), wait status.
+  const std::tuple<std::string, std::string, std::string, int> cases[] = {
+      {"none", "page", "ERROR: Unable to read KORVEL.DAT!\r\n", 1 << 8},
+      // The report's LFs come out as CR LF: the cooked settings are back.
+      {"short", "page",
+       "Runtime error 100 at 0x\\w{8}\r\n(  0x\\w{8}\r\n)+\r\n", 100 << 8},
+      {".", "page", "- Working ... \r\nhello\n", 0},
+      {".", "fifo", "- Working ... \r\n", SIGTERM},
+  };
+  for (const auto& [board, page, tail, wait_status] : cases) {
+    SCOPED_TRACE(tail);
+    int fifo = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
+    int master = -1;
+    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0 && chdir(dir_.c_str()) == 0) {
+      execl("/bin/sh", "sh", "-c", "stty min 3 time 7 && exec \"$0\" \"$@\"",
+            PROGRAM, board.c_str(), page.c_str(), "entry", "NONE", "", nullptr);
+    }
+    if (child == 0) _exit(127);
+    std::string output;
+    pollfd ready = {master, POLLIN, 0};
+    char buffer[4096];
+    ssize_t got = 0;  // -1 at the end (EIO), 0 after 10 s without output
+    auto read_more = [&] {
+      got =
+          poll(&ready, 1, 10000) > 0 ? read(master, buffer, sizeof buffer) : 0;
+      output.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+      return got > 0;
+    };
+    auto settings = [&] {
+      struct termios now = {};
+      tcgetattr(master, &now);
+      return std::vector<unsigned>{
+          now.c_iflag & (ICRNL | IXON), now.c_oflag & OPOST,
+          now.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), now.c_cc[VMIN],
+          now.c_cc[VTIME]};
+    };
+    if (wait_status == SIGTERM) {
+      while (output.find("Working") == std::string::npos && read_more()) {
+      }
+      EXPECT_EQ((std::vector<unsigned>{0, 0, 0, 3, 7}), settings());
+      kill(child, SIGTERM);
+    }
+    close(fifo);  // the end of the page template
+    while (read_more()) {
+    }
+    ASSERT_EQ(-1, got) << "no end in time: " << output;
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(wait_status, status);
+    EXPECT_TRUE(std::regex_match(output, std::regex(greeting + tail)))
+        << output;
+    EXPECT_EQ((std::vector<unsigned>{ICRNL | IXON, OPOST,
+                                     ICANON | ECHO | ISIG | IEXTEN, 3, 7}),
+              settings());
+    close(master);
   }
 }
 
