@@ -95,7 +95,8 @@ size_t SkipLines(const std::string& page, size_t from, int lines) {
 
 void WriteBlock(Page& page) {
   if (page.Used == 0) return;
-  if (::write(page.Fd, page.Buffer, page.Used) != static_cast<ssize_t>(page.Used)) {
+  if (::write(page.Fd, page.Buffer, page.Used) !=
+      static_cast<ssize_t>(page.Used)) {
     Fail("write");
   }
   page.Used = 0;

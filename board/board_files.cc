@@ -26,8 +26,8 @@ inline int ReadUpTo(int fd, int64_t offset, size_t wanted,
 
 }  // namespace
 
-int OpenBoardFile(const ShortText& path, int* fd) {
-  return OpenForReading(path, fd);
+int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts) {
+  return OpenForReading(path, fd, facts);
 }
 
 int ReadBoardConfig(int fd, BoardConfig* config) {
@@ -38,19 +38,13 @@ int ReadBoardConfig(int fd, BoardConfig* config) {
 }
 
 int OpenFileList(const ShortText& path, FileList& list) {
-  list.Fd = -1;
   list.RecordsRead = 0;
   list.Next = list.Filled = 0;
-  int fd = -1;
-  if (int error = OpenBoardFile(path, &fd); error != 0) return error;
-  int64_t size = 0;
-  bool regular = false;
-  if (int error = FileSize(fd, &size, &regular); error != 0) {
-    CloseFile(fd);
+  FileFacts facts;
+  if (int error = OpenBoardFile(path, &list.Fd, &facts); error != 0) {
     return error;
   }
-  list.Fd = fd;
-  list.RecordCount = size / static_cast<int64_t>(kFileListRecordSize);
+  list.RecordCount = facts.Size / static_cast<int64_t>(kFileListRecordSize);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "board/file_io.h"
 #include "board/records.h"
 #include "text/short_text.h"
 
@@ -13,7 +14,7 @@
 // whether a failure is reported or ends the run.
 
 // Opens a board file (korvel.dat, a ".dir" or a ".des") for reading.
-int OpenBoardFile(const ShortText& path, int* fd);
+int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts = nullptr);
 
 // Reads the first record of the open korvel.dat; 100 if it is shorter.
 int ReadBoardConfig(int fd, BoardConfig* config);

@@ -66,19 +66,20 @@ int OpenPath(const ShortText& path, int* fd) {
   return *fd < 0 ? IoErrorFromErrno(errno) : 0;
 }
 
-int OpenForReading(const ShortText& path, int* fd) {
+int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
-  if (::fstat(*fd, &status) != 0) {
-    int error = IoErrorFromErrno(errno);
+  int error = ::fstat(*fd, &status) != 0 ? IoErrorFromErrno(errno)
+              : S_ISDIR(status.st_mode)  ? IoErrorFromErrno(EISDIR)
+                                         : 0;
+  if (error != 0) {
     CloseFile(*fd);
     *fd = -1;
     return error;
   }
-  if (S_ISDIR(status.st_mode)) {
-    CloseFile(*fd);
-    *fd = -1;
-    return IoErrorFromErrno(EISDIR);
+  if (facts != nullptr) {
+    facts->Size = status.st_size;
+    facts->Regular = S_ISREG(status.st_mode);
   }
   return 0;
 }
@@ -117,7 +118,8 @@ int ReadSome(int fd, void* buffer, size_t count, size_t* got) {
   return 0;
 }
 
-int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count, size_t* got) {
+int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count,
+               size_t* got) {
   ssize_t result;
   do {
     result = ::pread(fd, buffer, count, static_cast<off_t>(offset));
@@ -140,10 +142,10 @@ int WriteAll(int fd, const void* buffer, size_t count) {
   return 0;
 }
 
-int FileSize(int fd, int64_t* size, bool* regular) {
+int GetFileFacts(int fd, FileFacts* facts) {
   struct stat status;
   if (::fstat(fd, &status) != 0) return IoErrorFromErrno(errno);
-  *size = status.st_size;
-  *regular = S_ISREG(status.st_mode);
+  facts->Size = status.st_size;
+  facts->Regular = S_ISREG(status.st_mode);
   return 0;
 }

@@ -25,9 +25,19 @@ int IoErrorFromErrno(int errno_value);
 // Opens `path` for reading into `*fd`, whatever kind of file it names.
 int OpenPath(const ShortText& path, int* fd);
 
-// Opens `path` for reading into `*fd`. A directory is refused (5) like any
-// file that cannot be opened; on failure `*fd` is -1.
-int OpenForReading(const ShortText& path, int* fd);
+// What the system tells of an open file.
+struct FileFacts {
+  int64_t Size = 0;
+  bool Regular = false;  // a short read of a regular file is its end
+};
+
+// The facts of the open file `fd`.
+int GetFileFacts(int fd, FileFacts* facts);
+
+// Opens `path` for reading into `*fd` and, when `facts` is given, tells what
+// it is. A directory is refused (5) like any file that cannot be opened; on
+// failure `*fd` is -1.
+int OpenForReading(const ShortText& path, int* fd, FileFacts* facts = nullptr);
 
 // Creates `path` for writing (mode 0666 less the umask), emptying an existing
 // file; symbolic links are followed.
@@ -48,8 +58,5 @@ int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count, size_t* got);
 
 // 0 when all `count` bytes were taken; a write that takes nothing is 101.
 int WriteAll(int fd, const void* buffer, size_t count);
-
-// The size in bytes of the open file `fd`, and whether it is a regular file.
-int FileSize(int fd, int64_t* size, bool* regular);
 
 #endif  // BOARD_FILE_IO_H_

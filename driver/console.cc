@@ -41,8 +41,7 @@ struct termios RawSettings(const struct termios& saved) {
   raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP |
                                         INLCR | IGNCR | ICRNL | IXON);
   raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  raw.c_lflag &=
-      ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   raw.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
   raw.c_cflag |= CS8;
   return raw;

@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "driver/fatal.h"
 #include "listing/base_list.h"
 #include "text/text_helpers.h"
 
@@ -36,12 +35,8 @@ bool FindListMarker(const ShortText& line, ListMarker* marker) {
 
 void WritePage(const RunState& run, TemplateReader& page_template,
                OutputPage& page) {
-  for (;;) {
-    ShortText line;
-    bool has_line = false;
-    int error = ReadTemplateLine(page_template, &line, &has_line);
-    if (error != 0) FatalIoError(error);
-    if (!has_line) return;
+  ShortText line;
+  while (NextTemplateLine(page_template, &line)) {
     ListMarker marker;
     if (FindListMarker(line, &marker)) {
       // The marker line itself, and any text around the marker, is left out.

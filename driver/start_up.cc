@@ -79,7 +79,8 @@ int StartUp(int argc, char** argv, RunState& run,
     return Refuse("ERROR: Unable to read template 2");
   }
   if (run.HasAlternateTemplate &&
-      !CheckTemplate(run.AlternateTemplatePath, &run.AlternateTemplateRegular)) {
+      !CheckTemplate(run.AlternateTemplatePath,
+                     &run.AlternateTemplateRegular)) {
     return Refuse("ERROR: Unable to read template 3");
   }
   WriteConsoleLine("- Working ... ");

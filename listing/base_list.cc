@@ -23,12 +23,8 @@ void WriteEntry(const ShortText& template_path, bool regular,
   if (int error = ReopenTemplate(template_path, regular, reader); error != 0) {
     FatalIoError(error);
   }
-  for (;;) {
-    ShortText line;
-    bool has_line = false;
-    int error = ReadTemplateLine(reader, &line, &has_line);
-    if (error != 0) FatalIoError(error);
-    if (!has_line) break;
+  ShortText line;
+  while (NextTemplateLine(reader, &line)) {
     ExpandEntryLine(line, record, link_path, store, page);
   }
   CloseTemplate(reader);
@@ -48,8 +44,8 @@ void WriteBaseList(const RunState& run, OutputPage& page,
   }
   // The descriptions must be there even when no entry asks for one.
   DescriptionStore store;
-  if (int error = OpenDescriptionStore(BaseFilePath(run, base_name, ".des"),
-                                       store);
+  if (int error =
+          OpenDescriptionStore(BaseFilePath(run, base_name, ".des"), store);
       error != 0) {
     FatalIoError(error);
   }

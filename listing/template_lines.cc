@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "board/file_io.h"
+#include "driver/fatal.h"
 
 namespace {
 
@@ -44,20 +45,16 @@ int Refill(TemplateReader& reader) {
 
 int OpenTemplate(const ShortText& path, TemplateReader& reader) {
   int fd = kStandardInput;
-  if (path.Length > 0) {
-    if (int error = OpenForReading(path, &fd); error != 0) return error;
-  }
-  int64_t size = 0;
-  bool regular = false;
-  if (int error = FileSize(fd, &size, &regular); error != 0) {
-    CloseFile(fd);
-    return error;
-  }
-  Reset(reader, fd, regular);
+  FileFacts facts;
+  int error = path.Length > 0 ? OpenForReading(path, &fd, &facts)
+                              : GetFileFacts(fd, &facts);
+  if (error != 0) return error;
+  Reset(reader, fd, facts.Regular);
   return 0;
 }
 
-int ReopenTemplate(const ShortText& path, bool regular, TemplateReader& reader) {
+int ReopenTemplate(const ShortText& path, bool regular,
+                   TemplateReader& reader) {
   if (path.Length == 0) {
     Reset(reader, kStandardInput, regular);
     return 0;
@@ -98,6 +95,14 @@ int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line) {
     ++reader.At;
   }
   return 0;
+}
+
+bool NextTemplateLine(TemplateReader& reader, ShortText* line) {
+  bool has_line = false;
+  if (int error = ReadTemplateLine(reader, line, &has_line); error != 0) {
+    FatalIoError(error);
+  }
+  return has_line;
 }
 
 void CloseTemplate(TemplateReader& reader) {

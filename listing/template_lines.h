@@ -31,6 +31,10 @@ int ReopenTemplate(const ShortText& path, bool regular, TemplateReader& reader);
 // template. Returns 0 or the error number of a failed read.
 int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line);
 
+// The next line into `*line`, or false at the end of the template; a failed
+// read ends the run.
+bool NextTemplateLine(TemplateReader& reader, ShortText* line);
+
 // Closes the template unless it is standard input.
 void CloseTemplate(TemplateReader& reader);
 

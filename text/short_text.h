@@ -20,7 +20,8 @@ void AppendBytes(ShortText& text, const void* bytes, size_t count);
 void AppendText(ShortText& text, std::string_view more);
 
 // The first 255 bytes of `bytes` (or of its first `limit` bytes).
-ShortText MakeShortText(std::string_view bytes, size_t limit = kShortTextCapacity);
+ShortText MakeShortText(std::string_view bytes,
+                        size_t limit = kShortTextCapacity);
 
 // The bytes of `text`, valid while `text` lives.
 inline std::string_view View(const ShortText& text) {

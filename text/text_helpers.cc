@@ -33,7 +33,8 @@ ShortText UpperText(const ShortText& text) {
 
 ShortText LowerText(const ShortText& text) {
   ShortText lower = text;
-  for (int i = 0; i < lower.Length; ++i) lower.Bytes[i] = LowerChar(lower.Bytes[i]);
+  for (int i = 0; i < lower.Length; ++i)
+    lower.Bytes[i] = LowerChar(lower.Bytes[i]);
   return lower;
 }
 
