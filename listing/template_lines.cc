@@ -15,10 +15,18 @@ void Reset(TemplateReader& reader, int fd, bool regular) {
   reader.At = reader.Filled = 0;
 }
 
-// The position of the first LF or CR at or after `from` in the buffer, or
-// the end of what it holds.
+// Bytes looked at for a line end in one step. Searching no further keeps a
+// file whose lines end in CR alone from being searched for an LF to the end
+// of the buffer for every line.
+constexpr size_t kLineEndReach = 1024;
+
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+// The position of the first LF or CR at or after `from` within reach, or the
+// end of that reach.
 size_t LineEnd(const TemplateReader& reader, size_t from) {
-  std::string_view rest(reader.Buffer + from, reader.Filled - from);
+  std::string_view rest(reader.Buffer + from,
+                        std::min(reader.Filled - from, kLineEndReach));
   // An LF ends most lines; a CR can only end one before that LF.
   size_t end = std::min(rest.find('\n'), rest.size());
   end = std::min(rest.substr(0, end).find('\r'), end);
@@ -83,7 +91,9 @@ int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line) {
     size_t end = LineEnd(reader, reader.At);
     AppendBytes(*line, reader.Buffer + reader.At, end - reader.At);
     reader.At = end;
-    if (reader.At < reader.Filled) break;
+    if (reader.At < reader.Filled && IsLineEnd(reader.Buffer[reader.At])) {
+      break;
+    }
   }
   // The line ends at an LF, or at a CR with or without an LF after it.
   if (reader.Buffer[reader.At++] == '\n') return 0;
