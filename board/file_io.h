@@ -11,8 +11,6 @@
 // The thin layer over the system's file calls. A file is a descriptor; each
 // call returns 0 or one of the program's I/O error numbers, never errno.
 
-inline constexpr int kErrorFileNotFound = 2;
-inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorShortRead = 100;
 inline constexpr int kErrorShortWrite = 101;
 
