@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "board/file_io.h"
+#include "system/file_io.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "board/file_io.h"
 #include "board/records.h"
+#include "system/file_io.h"
 #include "text/short_text.h"
 
 // Readers of the board's files. They are opened for reading only and never

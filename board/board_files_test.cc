@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "board/file_io.h"
-#include "board/test_board.h"
+#include "system/file_io.h"
+#include "tests/test_board.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 
 #include <signal.h>
 
-#include "board/file_io.h"
-#include "driver/console.h"
-#include "driver/fatal.h"
 #include "driver/page_pass.h"
 #include "driver/start_up.h"
 #include "listing/output_page.h"
 #include "listing/run_state.h"
 #include "listing/template_lines.h"
+#include "system/console.h"
+#include "system/fatal.h"
+#include "system/file_io.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away is a failed write (101), not a reason to die.

@@ -18,7 +18,7 @@
 #include <tuple>
 #include <vector>
 
-#include "board/test_board.h"
+#include "tests/test_board.h"
 
 namespace {
 

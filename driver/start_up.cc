@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "board/board_files.h"
-#include "board/file_io.h"
-#include "driver/console.h"
-#include "driver/fatal.h"
+#include "system/console.h"
+#include "system/fatal.h"
+#include "system/file_io.h"
 #include "text/text_helpers.h"
 
 namespace {

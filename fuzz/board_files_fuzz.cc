@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "board/board_files.h"
-#include "board/file_io.h"
 #include "board/records.h"
 #include "fuzz/fuzz_support.h"
+#include "system/file_io.h"
 
 namespace {
 

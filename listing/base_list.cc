@@ -1,9 +1,9 @@
 #include "listing/base_list.h"
 
 #include "board/board_files.h"
-#include "driver/fatal.h"
 #include "listing/entry_expansion.h"
 #include "listing/template_lines.h"
+#include "system/fatal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "board/test_board.h"
+#include "tests/test_board.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "driver/fatal.h"
+#include "system/fatal.h"
 #include "text/text_helpers.h"
 
 namespace {

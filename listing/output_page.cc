@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "board/file_io.h"
-#include "driver/fatal.h"
+#include "system/fatal.h"
+#include "system/file_io.h"
 
 namespace {
 

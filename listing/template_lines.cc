@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "board/file_io.h"
-#include "driver/fatal.h"
+#include "system/fatal.h"
+#include "system/file_io.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "board/test_board.h"
+#include "tests/test_board.h"
 
 namespace {
 

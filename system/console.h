@@ -1,5 +1,5 @@
-#ifndef DRIVER_CONSOLE_H_
-#define DRIVER_CONSOLE_H_
+#ifndef SYSTEM_CONSOLE_H_
+#define SYSTEM_CONSOLE_H_
 
 #include <string_view>
 
@@ -19,4 +19,4 @@ void WriteConsoleLine(std::string_view line);
 // Restores a terminal's saved settings. Safe to call more than once.
 void TakeDownConsole();
 
-#endif  // DRIVER_CONSOLE_H_
+#endif  // SYSTEM_CONSOLE_H_

@@ -1,5 +1,5 @@
-#ifndef BOARD_FILE_IO_H_
-#define BOARD_FILE_IO_H_
+#ifndef SYSTEM_FILE_IO_H_
+#define SYSTEM_FILE_IO_H_
 
 #include <sys/types.h>
 
@@ -57,4 +57,4 @@ int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count, size_t* got);
 // 0 when all `count` bytes were taken; a write that takes nothing is 101.
 int WriteAll(int fd, const void* buffer, size_t count);
 
-#endif  // BOARD_FILE_IO_H_
+#endif  // SYSTEM_FILE_IO_H_

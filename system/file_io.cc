@@ -1,4 +1,4 @@
-#include "board/file_io.h"
+#include "system/file_io.h"
 
 #include <errno.h>
 #include <fcntl.h>

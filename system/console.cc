@@ -1,4 +1,4 @@
-#include "driver/console.h"
+#include "system/console.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "board/file_io.h"
+#include "system/file_io.h"
 
 namespace {
 

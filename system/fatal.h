@@ -1,5 +1,5 @@
-#ifndef DRIVER_FATAL_H_
-#define DRIVER_FATAL_H_
+#ifndef SYSTEM_FATAL_H_
+#define SYSTEM_FATAL_H_
 
 // Ends the run after an unguarded I/O failure: takes the console layer down,
 // writes the "Runtime error" report with the failing call's location and its
@@ -7,4 +7,4 @@
 // closed: the output page keeps only the blocks already written.
 [[noreturn]] void FatalIoError(int code);
 
-#endif  // DRIVER_FATAL_H_
+#endif  // SYSTEM_FATAL_H_

@@ -1,4 +1,4 @@
-#include "board/board_text.h"
+#include "tools/board_text.h"
 
 #include <charconv>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#ifndef BOARD_BOARD_BUILDER_H_
-#define BOARD_BOARD_BUILDER_H_
+#ifndef TOOLS_BOARD_BUILDER_H_
+#define TOOLS_BOARD_BUILDER_H_
 
 #include <cstdint>
 #include <string>
@@ -37,4 +37,4 @@ struct BaseBytes {
 };
 BaseBytes BuildBase(const std::vector<BoardFile>& files);
 
-#endif  // BOARD_BOARD_BUILDER_H_
+#endif  // TOOLS_BOARD_BUILDER_H_

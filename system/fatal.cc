@@ -1,11 +1,11 @@
-#include "driver/fatal.h"
+#include "system/fatal.h"
 
 #include <unistd.h>
 
 #include <cstdint>
 
-#include "board/file_io.h"
-#include "driver/console.h"
+#include "system/console.h"
+#include "system/file_io.h"
 #include "text/short_text.h"
 #include "text/text_helpers.h"
 

@@ -1,12 +1,12 @@
-#ifndef BOARD_BOARD_TEXT_H_
-#define BOARD_BOARD_TEXT_H_
+#ifndef TOOLS_BOARD_TEXT_H_
+#define TOOLS_BOARD_TEXT_H_
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "board/board_builder.h"
+#include "tools/board_builder.h"
 
 // The plain-text description of a board that make_board turns into board
 // files. One statement a line; a keyword and its fields are separated by
@@ -39,4 +39,4 @@ struct BoardText {
 size_t ParseBoardText(std::string_view text, BoardText* board,
                       std::string* error);
 
-#endif  // BOARD_BOARD_TEXT_H_
+#endif  // TOOLS_BOARD_TEXT_H_

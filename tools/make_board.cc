@@ -1,5 +1,5 @@
 // make_board: writes a board's binary files from its plain-text description
-// (see board/board_text.h), for the example board and for benchmarks. Not
+// (see tools/board_text.h), for the example board and for benchmarks. Not
 // part of the program and not installed.
 //
 //   make_board DESCRIPTION OUTDIR
@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "board/board_builder.h"
-#include "board/board_text.h"
+#include "tools/board_builder.h"
+#include "tools/board_text.h"
 
 namespace {
 

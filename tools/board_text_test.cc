@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "board/test_board.h"
+#include "tests/test_board.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "board/board_builder.h"
+#include "tools/board_builder.h"
 
 #include <algorithm>
 

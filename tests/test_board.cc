@@ -1,4 +1,4 @@
-#include "board/test_board.h"
+#include "tests/test_board.h"
 
 #include <stdlib.h>
 #include <sys/wait.h>

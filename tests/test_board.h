@@ -1,5 +1,5 @@
-#ifndef BOARD_TEST_BOARD_H_
-#define BOARD_TEST_BOARD_H_
+#ifndef TESTS_TEST_BOARD_H_
+#define TESTS_TEST_BOARD_H_
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "board/board_builder.h"
+#include "tools/board_builder.h"
 
 // Test helpers: a temporary directory per test, files in it, and runs of the
 // built program as a child process.
@@ -57,4 +57,4 @@ RunResult RunProgram(const std::vector<std::string>& args,
                      const std::string& cwd, const std::string& input = "",
                      const std::vector<std::string>& prefix = {});
 
-#endif  // BOARD_TEST_BOARD_H_
+#endif  // TESTS_TEST_BOARD_H_
