@@ -19,7 +19,13 @@ int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts = nullptr);
 // Reads the first record of the open korvel.dat; 100 if it is shorter.
 int ReadBoardConfig(int fd, BoardConfig* config);
 
-inline constexpr size_t kFileListChunkRecords = 512;
+// Records read in one call. The fuzz build sets a few, so that small inputs
+// cross chunks.
+#ifndef PELLIDOR_FILE_LIST_CHUNK_RECORDS
+#define PELLIDOR_FILE_LIST_CHUNK_RECORDS 512
+#endif
+inline constexpr size_t kFileListChunkRecords =
+    PELLIDOR_FILE_LIST_CHUNK_RECORDS;
 
 // A ".dir" file read forward in chunks of whole records. Its length in
 // records is fixed at open from the file's size; a trailing part-record is
@@ -54,7 +60,11 @@ int OpenDescriptionStore(const ShortText& path, DescriptionStore& store);
 
 void CloseDescriptionStore(DescriptionStore& store);
 
-inline constexpr size_t kDescriptionBlockSize = 4096;
+// Bytes of a description asked for in one read; small in the fuzz build.
+#ifndef PELLIDOR_DESCRIPTION_BLOCK_SIZE
+#define PELLIDOR_DESCRIPTION_BLOCK_SIZE 4096
+#endif
+inline constexpr size_t kDescriptionBlockSize = PELLIDOR_DESCRIPTION_BLOCK_SIZE;
 
 // The lines of one file's description. Bytes holds the items as the store
 // keeps them, a length byte and that many bytes each; DescriptionLine finds

@@ -2,14 +2,14 @@
 // and as a ".des", each opened by path through the program's own readers, and
 // every result is checked against a reading of the bytes by the file format.
 //
-// Input: byte 0 repeats the body 1 to 64 times, so that files reach past the
-// readers' buffers; byte 1 asks for up to 8 descriptions, each 5 bytes (an
-// offset, little-endian, and a line count); the rest is the body.
+// Input: byte 0 repeats the body 1 to 4 times, so that files of repeated
+// records reach past the readers' buffers (a few records and a few dozen
+// bytes in this build); byte 1 asks for up to 8 descriptions, each 5 bytes
+// (an offset, little-endian, and a line count); the rest is the body.
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +24,7 @@ namespace {
 static_assert(std::endian::native == std::endian::little);
 
 // Records whose own descriptions are read back; the rest are only decoded.
-constexpr size_t kRecordsWithDescriptions = 64;
+constexpr size_t kRecordsWithDescriptions = 16;
 
 int32_t Int32At(std::string_view bytes, size_t offset) {
   int32_t value;
@@ -34,10 +34,11 @@ int32_t Int32At(std::string_view bytes, size_t offset) {
 
 // A length-prefixed text field: a length above the capacity keeps the whole
 // field.
-std::string TextAt(std::string_view bytes, size_t offset, size_t capacity) {
+std::string_view TextAt(std::string_view bytes, size_t offset,
+                        size_t capacity) {
   size_t length =
       std::min<size_t>(static_cast<uint8_t>(bytes[offset]), capacity);
-  return std::string(bytes.substr(offset + 1, length));
+  return bytes.substr(offset + 1, length);
 }
 
 void CheckBoardConfig(const ShortText& path, std::string_view file) {
@@ -51,38 +52,39 @@ void CheckBoardConfig(const ShortText& path, std::string_view file) {
     return;
   }
   FUZZ_CHECK(error == 0);
-  FUZZ_CHECK(ToString(config.ListDirectory) ==
+  FUZZ_CHECK(View(config.ListDirectory) ==
              TextAt(file, kListDirectoryOffset, 255));
 }
 
 // Reads the description at `offset` both ways and compares.
 void CheckDescription(const DescriptionStore& store, std::string_view file,
                       int32_t offset, uint8_t lines) {
-  std::vector<std::string> expected;
+  std::vector<std::string_view> expected;
   bool readable = ReferenceDescription(file, offset, lines, &expected);
-  auto description = std::make_unique_for_overwrite<Description>();
-  int error = ReadDescription(store, offset, lines, description.get());
+  // Kept from one call to the next: a description is 64 KiB.
+  static Description description;
+  int error = ReadDescription(store, offset, lines, &description);
   FUZZ_CHECK(readable ? error == 0 : error == kErrorShortRead);
-  FUZZ_CHECK(description->Count >= 0 && description->Count <= lines);
-  if (readable) FUZZ_CHECK(description->Count == lines);
-  for (int i = 0; i < description->Count; ++i) {
+  FUZZ_CHECK(description.Count >= 0 && description.Count <= lines);
+  if (readable) FUZZ_CHECK(description.Count == lines);
+  for (int i = 0; i < description.Count; ++i) {
     FUZZ_CHECK(static_cast<size_t>(i) < expected.size());
-    FUZZ_CHECK(std::string(DescriptionLine(*description, i)) == expected[i]);
+    FUZZ_CHECK(DescriptionLine(description, i) == expected[i]);
   }
 }
 
 void CheckFileList(const ShortText& path, std::string_view file,
                    const DescriptionStore& store) {
-  auto list = std::make_unique_for_overwrite<FileList>();
-  FUZZ_CHECK(OpenFileList(path, *list) == 0);
+  FileList list;
+  FUZZ_CHECK(OpenFileList(path, list) == 0);
   // A trailing part-record is never read.
   size_t count = file.size() / kFileListRecordSize;
   for (size_t i = 0; i < count; ++i) {
-    FUZZ_CHECK(!AtEndOfFileList(*list));
+    FUZZ_CHECK(!AtEndOfFileList(list));
     FileListRecord record;
-    FUZZ_CHECK(ReadFileListRecord(*list, &record) == 0);
+    FUZZ_CHECK(ReadFileListRecord(list, &record) == 0);
     std::string_view raw = file.substr(i * kFileListRecordSize);
-    FUZZ_CHECK(ToString(record.Name) == TextAt(raw, 0, kNameCapacity));
+    FUZZ_CHECK(View(record.Name) == TextAt(raw, 0, kNameCapacity));
     FUZZ_CHECK(record.Size == Int32At(raw, kSizeOffset));
     FUZZ_CHECK(record.Flags == static_cast<uint8_t>(raw[kFlagsOffset]));
     FUZZ_CHECK(record.DescriptionOffset ==
@@ -94,20 +96,22 @@ void CheckFileList(const ShortText& path, std::string_view file,
                        record.DescriptionLines);
     }
   }
-  FUZZ_CHECK(AtEndOfFileList(*list));
-  CloseFileList(*list);
+  FUZZ_CHECK(AtEndOfFileList(list));
+  CloseFileList(list);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  int repeats = 1 + data[0] % 64;
+  int repeats = 1 + data[0] % 4;
   size_t queries = std::min<size_t>(data[1] % 9, (size - 2) / 5);
   const uint8_t* query = data + 2;
   std::string_view body(reinterpret_cast<const char*>(query + 5 * queries),
                         size - 2 - 5 * queries);
-  std::string file;
+  // Kept from one input to the next, so that its memory is not new each time.
+  static std::string file;
+  file.clear();
   for (int i = 0; i < repeats; ++i) file += body;
 
   int fd = MemoryFile(file);

@@ -67,9 +67,11 @@ inline std::string ToString(const ShortText& text) {
 // The description of `lines` items at `offset` in the ".des" bytes `store`:
 // each item is a length byte and that many bytes. False when an item does not
 // lie wholly inside the file (a negative offset never does); `*items` then
-// holds the items read before.
-inline bool ReferenceDescription(std::string_view store, int64_t offset,
-                                 int lines, std::vector<std::string>* items) {
+// holds the items read before. `Item` is std::string or, to spare the
+// copies, std::string_view.
+template <typename Item>
+bool ReferenceDescription(std::string_view store, int64_t offset, int lines,
+                          std::vector<Item>* items) {
   items->clear();
   if (lines == 0) return true;
   if (offset < 0) return false;

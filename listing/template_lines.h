@@ -5,7 +5,11 @@
 
 #include "text/short_text.h"
 
-inline constexpr size_t kTemplateBufferSize = 16384;
+// Bytes of a template asked for in one read; small in the fuzz build.
+#ifndef PELLIDOR_TEMPLATE_BUFFER_SIZE
+#define PELLIDOR_TEMPLATE_BUFFER_SIZE 16384
+#endif
+inline constexpr size_t kTemplateBufferSize = PELLIDOR_TEMPLATE_BUFFER_SIZE;
 
 // A template read forward one line at a time. A line ends at LF, CR LF or a
 // CR that no LF follows; lines longer than 255 bytes are cut and the rest of
