@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +50,44 @@ std::string Grouped(int32_t value) {
   return (value < 0 ? "-" : "") + digits;
 }
 
+// `text` for HTML: the five markup bytes as entities, nothing else changed.
+std::string Html(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '"') {
+      out += "&quot;";
+    } else if (c == '\'') {
+      out += "&#39;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// `text` for a link: all but the unreserved bytes as "%" and two hex digits.
+std::string Link(const std::string& text) {
+  static const char kUnreserved[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
+  std::string out;
+  for (char c : text) {
+    if (c != '\0' && std::strchr(kUnreserved, c) != nullptr) {
+      out += c;
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      out += hex;
+    }
+  }
+  return out;
+}
+
 // The description lines, each but the last with a blank, each piece capped
 // at 255 bytes.
 std::string Joined(const std::vector<std::string>& items) {
@@ -63,15 +103,19 @@ std::string Joined(const std::vector<std::string>& items) {
 std::string ReferenceExpansion(const std::string& line, const std::string& name,
                                int32_t size, const std::string& description,
                                const std::string& link_path) {
-  const std::string tokens[6] = {"@LNAME@", "@UNAME@", "@SIZEK@",
-                                 "@SIZEB@", "@DESC@",  "@PATH@"};
-  const std::string values[6] = {
-      Lower(name),   Upper(name), std::to_string(size / 1024),
-      Grouped(size), description, link_path};
+  constexpr int kTokens = 11;
+  const std::string tokens[kTokens] = {
+      "@LNAME@",  "@UNAME@",  "@SIZEK@", "@SIZEB@",  "@DESC@",  "@PATH@",
+      "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@"};
+  const std::string values[kTokens] = {
+      Lower(name),       Upper(name),       std::to_string(size / 1024),
+      Grouped(size),     description,       link_path,
+      Html(Lower(name)), Html(Upper(name)), Html(description),
+      Link(Lower(name)), Link(Upper(name))};
   std::string upper = Upper(line);
-  size_t position[6];
+  size_t position[kTokens];
   bool any = false;
-  for (int t = 0; t < 6; ++t) {
+  for (int t = 0; t < kTokens; ++t) {
     size_t at = upper.find(tokens[t]);
     position[t] = at == std::string::npos ? 0 : at + 1;
     any = any || position[t] != 0;
@@ -81,8 +125,8 @@ std::string ReferenceExpansion(const std::string& line, const std::string& name,
   size_t length = line.size();
   for (size_t i = 1;; ++i) {
     int t = 0;
-    while (t < 6 && position[t] != i) ++t;
-    if (t < 6) {
+    while (t < kTokens && position[t] != i) ++t;
+    if (t < kTokens) {
       page += values[t];
       i += tokens[t].size() - 1;
     } else {
@@ -121,7 +165,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool readable = ReferenceDescription(des, record.DescriptionOffset,
                                        record.DescriptionLines, &items);
   // An unreadable description ends the process; such inputs are left out.
-  if (Upper(ToString(line)).find("@DESC@") != std::string::npos) {
+  std::string upper_line = Upper(ToString(line));
+  if (upper_line.find("@DESC@") != std::string::npos ||
+      upper_line.find("@HDESC@") != std::string::npos) {
     Description description;
     int error = ReadDescription(store, record.DescriptionOffset,
                                 record.DescriptionLines, &description);

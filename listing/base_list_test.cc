@@ -88,6 +88,51 @@ TEST_F(BaseListTest, ExpandsTokens) {
                 a249 + "@PATH@\r\n" + a249 + "a@PATH@"));
 }
 
+TEST_F(BaseListTest, ExpandsEscapingTokens) {
+  // Markup bytes become entities in HTML; bytes from 0x80 up stay there and
+  // are percent-encoded in links like every byte but A-Z a-z 0-9 - . _ ~.
+  WriteBase("b", {{"Tom&Jerry <\"X\">'\x80\xff a-Z_0.~",
+                   0,
+                   0,
+                   {"one & <two>", "\"3\" '\x80'", ""}},
+                  {"x", 0, 0, {}}});
+  EXPECT_EQ(
+      "tom&amp;jerry &lt;&quot;x&quot;&gt;&#39;\x80\xff a-z_0.~\n"
+      "TOM&amp;JERRY &lt;&quot;X&quot;&gt;&#39;\x80\xff A-Z_0.~\n"
+      "tom%26jerry%20%3C%22x%22%3E%27%80%FF%20a-z_0.~\n"
+      "TOM%26JERRY%20%3C%22X%22%3E%27%80%FF%20A-Z_0.~\n"
+      "[one &amp; &lt;two&gt; &quot;3&quot; &#39;\x80&#39; ]\n"
+      "x\nX\nx\nX\n[]\n",
+      Run("@hlname@\n@HUname@\n@ULNAME@\n@uuName@\n[@HDesc@]"));
+
+  // The escaped texts are not cut to 255 bytes; "@HDESC@" reads the lines
+  // as "@DESC@" does, so a full line keeps no blank.
+  std::string amp70(70, '&'), lt255(255, '<'), amp_html, lt_html;
+  for (int i = 0; i < 70; ++i) amp_html += "&amp;";
+  for (int i = 0; i < 255; ++i) lt_html += "&lt;";
+  WriteBase("b", {{amp70, 0, 0, {lt255, "y"}}});
+  std::string amp_link;
+  for (int i = 0; i < 70; ++i) amp_link += "%26";
+  EXPECT_EQ(amp_html + "\n" + amp_link + "\n" + lt255 + "y|" + lt_html + "y\n",
+            Run("@HUNAME@\n@ULNAME@\n@DESC@|@HDESC@"));
+
+  // Only the first occurrence of each token counts, next to the six and
+  // inside them; a token that starts in one replaced is left as it is, and
+  // near misses are text.
+  WriteBase("b", {{"A&", 0, 0, {"<"}}});
+  EXPECT_EQ(
+      "a&a&amp;a%26A& @hlname@ @LNAME@\n"
+      "/f/HLNAME@ @hlname@\n"
+      "&lt;ULNAME@ <\n"
+      "A%26LNAME@|@LNAME@\n"
+      "@HNAME@ @ULNAM@ @HHDESC@ @XLNAME@ @HUNAME @UUNAME\n",
+      Run("@LNAME@@HLNAME@@ULNAME@@UNAME@ @hlname@ @LNAME@\n"
+          "@PATH@HLNAME@ @hlname@\n"
+          "@HDESC@ULNAME@ @DESC@\n"
+          "@UUNAME@LNAME@|@LNAME@\n"
+          "@HNAME@ @ULNAM@ @HHDESC@ @XLNAME@ @HUNAME @UUNAME\n"));
+}
+
 TEST_F(BaseListTest, MissingOrBadDescriptionsEndTheRun) {
   // A missing ".des" ends the run even when no file is listed.
   WriteBytes(Path("b.dir"), "");

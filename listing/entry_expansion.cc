@@ -3,26 +3,67 @@
 #include <string_view>
 
 #include "system/fatal.h"
+#include "text/escaping.h"
 #include "text/text_helpers.h"
 
 namespace {
 
-enum Token { kLowerName, kUpperName, kSizeK, kSizeB, kDesc, kPath, kTokens };
+// The tokens: the six that copy the record's data as it is, then the five
+// that escape the uploaders' text for HTML ("@H...@") or for a link
+// ("@U...@").
+enum Token {
+  kLowerName,
+  kUpperName,
+  kSizeK,
+  kSizeB,
+  kDesc,
+  kPath,
+  kHtmlLowerName,
+  kHtmlUpperName,
+  kHtmlDesc,
+  kLinkLowerName,
+  kLinkUpperName,
+  kTokens
+};
 
 constexpr std::string_view kTokenText[kTokens] = {
-    "@LNAME@", "@UNAME@", "@SIZEK@", "@SIZEB@", "@DESC@", "@PATH@"};
+    "@LNAME@",  "@UNAME@",  "@SIZEK@", "@SIZEB@",  "@DESC@",  "@PATH@",
+    "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@"};
+
+// The lengths of the shortest and the longest token.
+constexpr size_t kShortestToken = 6;
+constexpr size_t kLongestToken = 8;
+
+// Writes `text` (at most 255 bytes) with the HTML escapes.
+void PutHtml(OutputPage& page, std::string_view text) {
+  char escaped[kShortTextCapacity * kHtmlGrowth];
+  PutPageBytes(page, escaped, EscapeHtml(text, escaped));
+}
+
+// Writes `text` (at most 255 bytes) percent-encoded for a link.
+void PutLink(OutputPage& page, std::string_view text) {
+  char escaped[kShortTextCapacity * kLinkGrowth];
+  PutPageBytes(page, escaped, EscapeForLink(text, escaped));
+}
 
 // The description lines one after the other, each but the last joined with
-// a blank into one text of at most 255 bytes: a 255-byte line loses its blank.
+// a blank into one text of at most 255 bytes: a 255-byte line loses its
+// blank. With `html`, each line is written with the HTML escapes (a blank
+// needs none).
 void WriteDescription(const FileListRecord& record,
-                      const DescriptionStore& store, OutputPage& page) {
+                      const DescriptionStore& store, bool html,
+                      OutputPage& page) {
   Description description;
   int error = ReadDescription(store, record.DescriptionOffset,
                               record.DescriptionLines, &description);
   if (error != 0) FatalIoError(error);
   for (int i = 0; i < description.Count; ++i) {
     std::string_view text = DescriptionLine(description, i);
-    PutPageText(page, text);
+    if (html) {
+      PutHtml(page, text);
+    } else {
+      PutPageText(page, text);
+    }
     if (i + 1 < description.Count && text.size() < kShortTextCapacity) {
       PutPageText(page, " ");
     }
@@ -46,10 +87,25 @@ void WriteReplacement(Token token, const FileListRecord& record,
       PutPageText(page, View(GroupedDecimalText(record.Size)));
       break;
     case kDesc:
-      WriteDescription(record, store, page);
+      WriteDescription(record, store, false, page);
       break;
     case kPath:
       PutPageText(page, View(link_path));
+      break;
+    case kHtmlLowerName:
+      PutHtml(page, View(LowerText(record.Name)));
+      break;
+    case kHtmlUpperName:
+      PutHtml(page, View(UpperText(record.Name)));
+      break;
+    case kHtmlDesc:
+      WriteDescription(record, store, true, page);
+      break;
+    case kLinkLowerName:
+      PutLink(page, View(LowerText(record.Name)));
+      break;
+    case kLinkUpperName:
+      PutLink(page, View(UpperText(record.Name)));
       break;
     case kTokens:
       break;
@@ -63,6 +119,20 @@ bool IsToken(std::string_view text, std::string_view token) {
     if (UpperChar(text[k]) != token[k]) return false;
   }
   return true;
+}
+
+// The token that `candidate` ("@", bytes, "@") is in any letter case, or
+// kTokens when it is none.
+Token WhichToken(std::string_view candidate) {
+  // Most candidates, the text between two tokens among them, have a length
+  // that no token has.
+  if (candidate.size() < kShortestToken || candidate.size() > kLongestToken) {
+    return kTokens;
+  }
+  for (int t = 0; t < kTokens; ++t) {
+    if (IsToken(candidate, kTokenText[t])) return static_cast<Token>(t);
+  }
+  return kTokens;
 }
 
 // Where a token first occurs in a line.
@@ -82,13 +152,10 @@ int FindTokens(const ShortText& line, TokenPlace (&places)[kTokens]) {
   while (at != std::string_view::npos) {
     size_t close = text.find('@', at + 1);
     if (close == std::string_view::npos) break;
-    std::string_view candidate = text.substr(at, close + 1 - at);
-    for (int t = 0; t < kTokens; ++t) {
-      if (!seen[t] && IsToken(candidate, kTokenText[t])) {
-        seen[t] = true;
-        places[count++] = {at, static_cast<Token>(t)};
-        break;
-      }
+    Token which = WhichToken(text.substr(at, close + 1 - at));
+    if (which != kTokens && !seen[which]) {
+      seen[which] = true;
+      places[count++] = {at, which};
     }
     at = close;
   }

@@ -8,9 +8,11 @@
 
 // Writes one entry-template line to the page with the first occurrence of
 // each token ("@LNAME@", "@UNAME@", "@SIZEK@", "@SIZEB@", "@DESC@",
-// "@PATH@", in any letter case) replaced by the record's data, then a line
+// "@PATH@", and the escaping "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@",
+// "@UUNAME@", in any letter case) replaced by the record's data, then a line
 // end. A token that starts inside one already replaced stays as it is. The
-// description is read anew for "@DESC@"; a failed read ends the run.
+// description is read anew for "@DESC@" and "@HDESC@"; a failed read ends
+// the run.
 void ExpandEntryLine(const ShortText& line, const FileListRecord& record,
                      const ShortText& link_path, const DescriptionStore& store,
                      OutputPage& page);
