@@ -33,8 +33,14 @@ TEST_F(ExampleBoardTest, MakeBoardRebuildsTheBoardTheProgramLists) {
                  SOURCE_DIR);
   EXPECT_EQ(0, run.Status) << run.Output;
   std::string page = ReadBytes(Path("listing.html"));
-  EXPECT_NE(std::string::npos,
-            page.find("<a href=\"/files/texts/rules.txt\">RULES.TXT</a>"));
+  // Uploaders' names and descriptions reach the page escaped.
+  for (const char* part :
+       {"<a href=\"/files/texts/rules.txt\">RULES.TXT</a>",
+        "<a href=\"/files/utils/tiny%20tools.zip\">TINY TOOLS.ZIP</a>",
+        "<a href=\"/files/games/cat%26mouse.zip\">CAT&amp;MOUSE.ZIP</a>",
+        "Cat &amp; Mouse &lt;deluxe&gt;: chase"}) {
+    EXPECT_NE(std::string::npos, page.find(part)) << part;
+  }
   EXPECT_EQ(std::string::npos, page.find("ERROR")) << page;
 }
 
