@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
@@ -24,6 +26,16 @@ namespace {
 
 using Args = std::vector<std::string>;
 using Settings = std::vector<unsigned>;
+
+// The SigIgn line of /proc/PID/status for a job that ignores SIGPIPE and
+// SIGXFSZ, as every run does, and SIGUSR2, as its start gave it.
+std::string IgnoredMask() {
+  uint64_t mask = 0;
+  for (int ignored : {SIGPIPE, SIGXFSZ, SIGUSR2}) mask |= 1ull << (ignored - 1);
+  char text[17];
+  snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(mask));
+  return text;
+}
 
 // The settings the tests give the terminal, and raw mode made of them: the
 // read minimum 3 and time-out 7 must survive both ways.
@@ -164,6 +176,7 @@ class TerminalTest : public TempDirTest {
       close(go[1]);
       char ignored;
       (void)read(go[0], &ignored, 1);  // until the shell has placed the job
+      signal(SIGUSR2, SIG_IGN);        // as nohup does with SIGHUP
       struct rlimit bound = {limit, limit};
       setrlimit(RLIMIT_FSIZE, &bound);
       std::vector<char*> argv = {const_cast<char*>(PROGRAM)};
@@ -222,6 +235,10 @@ TEST_F(TerminalTest, SignalsEndTheRunWithTheSettingsRestored) {
     ASSERT_TRUE(Start({".", "fifo", "entry", "NONE", "out"}));
     ASSERT_TRUE(OutputUntil("Working")) << output_;
     EXPECT_EQ(kRaw, Now());
+    // Ignored when the run started, it stays so, as SIGHUP under nohup.
+    EXPECT_NE(std::string::npos,
+              ReadBytes("/proc/" + std::to_string(job_) + "/status")
+                  .find("SigIgn:\t" + IgnoredMask()));
     kill(job_, signal_number);
     int status = NextStatus();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)

@@ -55,17 +55,15 @@ bool IsFault(int signal_number, const siginfo_t* info) {
           signal_number == SIGILL || signal_number == SIGFPE);
 }
 
-void SetMask(int how, const sigset_t& signals) {
-  ::sigprocmask(how, &signals, nullptr);
-}
-
+// Lets `signal_number` through, blocked as it is while its handler runs.
 void UnblockOne(int signal_number) {
   sigset_t one;
   sigemptyset(&one);
   sigaddset(&one, signal_number);
-  SetMask(SIG_UNBLOCK, one);
+  ::sigprocmask(SIG_UNBLOCK, &one, nullptr);
 }
 
+// Gives standard output's terminal `settings`; a signal is no failure.
 void SetTerminal(const struct termios& settings) {
   while (tcsetattr(kStandardOutput, TCSANOW, &settings) != 0 &&
          errno == EINTR) {
@@ -113,6 +111,8 @@ void EndRestored(int signal_number, siginfo_t* info, void*) {
   UnblockOne(signal_number);
 }
 
+// A run continued in the foreground takes the terminal again, also after a
+// SIGSTOP, which no handler sees.
 void ContinueRaw(int) {
   int saved_errno = errno;
   TakeTerminalAgain();
@@ -137,8 +137,8 @@ void Install(int signal_number, void (*handler)(int),
 }
 
 // Gives the terminal back and stops by the same signal; when the run goes
-// on, takes the terminal again (SIGCONT does so too, after a SIGSTOP, or
-// when this process group is orphaned and the stop did not happen).
+// on, takes the terminal again. In an orphaned process group the system
+// drops the stop, and the run goes straight on.
 void StopRestored(int signal_number) {
   int saved_errno = errno;
   bool was_raw = terminal_raw;
@@ -201,6 +201,7 @@ void InstallHandlers() {
   }
 }
 
+// Puts back the actions that were there before InstallHandlers.
 void RemoveHandlers() {
   for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
     if (sigismember(&console_state.Handled, signal_number) != 1) continue;
@@ -208,6 +209,7 @@ void RemoveHandlers() {
   }
 }
 
+// Messages that cannot be written are lost without a word.
 void WriteIgnoringErrors(const char* bytes, size_t count) {
   (void)WriteAll(kStandardOutput, bytes, count);
 }
