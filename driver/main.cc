@@ -13,9 +13,13 @@
 #include "system/file_io.h"
 
 int main(int argc, char** argv) {
-  // A reader that goes away is a failed write (101), not a reason to die.
+  // A reader that goes away is a failed write (101), not a reason to die;
+  // so is a write past the file-size limit, which then fails with EFBIG.
   ::signal(SIGPIPE, SIG_IGN);
-  SetUpConsole();
+  ::signal(SIGXFSZ, SIG_IGN);
+  // Only a run with its five arguments reads templates; an empty argument
+  // 2, 3 or 4 is standard input.
+  SetUpConsole(argc == 6 && (!*argv[2] || !*argv[3] || !*argv[4]));
 
   RunState run;
   TemplateReader page_template;

@@ -11,27 +11,144 @@
 
 namespace {
 
-// Set once by SetUpConsole; afterwards only read, by the signal handler too.
+// Set once by SetUpConsole; afterwards only read, by the signal handlers
+// too.
 struct ConsoleState {
-  bool Raw = false;
+  bool Taken = false;  // the layer switched the terminal to raw mode
   struct termios Saved;
+  struct termios Raw;
+  sigset_t Ending;                  // signals that end the process by default
+  sigset_t Handled;                 // those, the stop signals and SIGCONT
+  struct sigaction Previous[NSIG];  // each handled signal's earlier action
 };
 
 ConsoleState console_state;
 
-constexpr int kRestoringSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+// True while the terminal holds the raw settings. Unlike the rest of the
+// state it changes during the run: a stop gives the terminal back and a
+// continue in the foreground takes it again. Handlers run with every
+// handled signal blocked, and TakeDownConsole blocks them too, so it never
+// changes under a reader's hands.
+volatile sig_atomic_t terminal_raw = 0;
 
-void RestoreTerminal() {
-  while (tcsetattr(kStandardOutput, TCSANOW, &console_state.Saved) != 0 &&
+// Catchable signals whose default action ends the process; SIGPIPE and
+// SIGXFSZ are not here, as every run ignores them and fails the write.
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM,   SIGTERM,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+    SIGXCPU,   SIGIO,   SIGSYS,  SIGPROF, SIGVTALRM,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// A fault from the processor, which comes again at the same instruction.
+bool IsFault(int signal_number, const siginfo_t* info) {
+  // The kernel's own signals have a positive code; kill and raise do not.
+  return info->si_code > 0 &&
+         (signal_number == SIGSEGV || signal_number == SIGBUS ||
+          signal_number == SIGILL || signal_number == SIGFPE);
+}
+
+// Lets `signal_number` through, blocked as it is while its handler runs.
+void UnblockOne(int signal_number) {
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal_number);
+  ::sigprocmask(SIG_UNBLOCK, &one, nullptr);
+}
+
+// Gives standard output's terminal `settings`; a signal is no failure.
+void SetTerminal(const struct termios& settings) {
+  while (tcsetattr(kStandardOutput, TCSANOW, &settings) != 0 &&
          errno == EINTR) {
   }
 }
 
-// Gives the terminal its settings back, then dies of the same signal.
-void DieRestored(int signal_number) {
+// Gives the terminal its saved settings back if it is raw. Called with the
+// handled signals blocked, SIGTTOU among them, so that a run moved to the
+// background still restores instead of stopping.
+void RestoreTerminal() {
+  if (!terminal_raw) return;
+  SetTerminal(console_state.Saved);
+  terminal_raw = 0;
+}
+
+// Whether a change of the terminal's settings would stop the run: a group
+// that is not the foreground one gets SIGTTOU. A terminal that is not the
+// controlling one (no group at all) stops nobody.
+bool InBackground() {
+  pid_t foreground = tcgetpgrp(kStandardOutput);
+  return foreground != -1 && foreground != getpgrp();
+}
+
+// Takes the terminal again after a stop, when the run is in the foreground;
+// in the background the terminal belongs to someone else.
+void TakeTerminalAgain() {
+  if (InBackground()) {
+    terminal_raw = 0;
+    return;
+  }
+  terminal_raw = 1;
+  SetTerminal(console_state.Raw);
+}
+
+// Restores the terminal, then puts back the earlier action and ends the
+// process by the same signal. The earlier action is the default, or the
+// handler of a sanitizer, which then writes its report.
+void EndRestored(int signal_number, siginfo_t* info, void*) {
+  RestoreTerminal();
+  ::sigaction(signal_number, &console_state.Previous[signal_number], nullptr);
+  // Returning runs the faulting instruction again, so the earlier action
+  // sees the fault itself rather than a copy without its address.
+  if (IsFault(signal_number, info)) return;
+  ::raise(signal_number);
+  UnblockOne(signal_number);
+}
+
+// A run continued in the foreground takes the terminal again, also after a
+// SIGSTOP, which no handler sees.
+void ContinueRaw(int) {
+  int saved_errno = errno;
+  TakeTerminalAgain();
+  errno = saved_errno;
+}
+
+// Installs `handler` or `action` for `signal_number` with every handled
+// signal blocked while it runs.
+void Install(int signal_number, void (*handler)(int),
+             void (*action)(int, siginfo_t*, void*)) {
+  struct sigaction ours;
+  std::memset(&ours, 0, sizeof ours);
+  ours.sa_mask = console_state.Handled;
+  ours.sa_flags = SA_RESTART;
+  if (action != nullptr) {
+    ours.sa_flags |= SA_SIGINFO;
+    ours.sa_sigaction = action;
+  } else {
+    ours.sa_handler = handler;
+  }
+  ::sigaction(signal_number, &ours, nullptr);
+}
+
+// Gives the terminal back and stops by the same signal; when the run goes
+// on, takes the terminal again. In an orphaned process group the system
+// drops the stop, and the run goes straight on.
+void StopRestored(int signal_number) {
+  int saved_errno = errno;
+  bool was_raw = terminal_raw;
   RestoreTerminal();
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
+  UnblockOne(signal_number);  // the process stops here
+  Install(signal_number, StopRestored, nullptr);
+  if (was_raw) TakeTerminalAgain();
+  errno = saved_errno;
 }
 
 // Raw mode: no input or output processing, no echo, no line editing, no
@@ -47,34 +164,83 @@ struct termios RawSettings(const struct termios& saved) {
   return raw;
 }
 
+// Fills the signal sets: the real-time signals are known only at run time.
+void CollectSignals() {
+  sigemptyset(&console_state.Ending);
+  for (int signal_number : kEndingSignals) {
+    sigaddset(&console_state.Ending, signal_number);
+  }
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX;
+       ++signal_number) {
+    sigaddset(&console_state.Ending, signal_number);
+  }
+  console_state.Handled = console_state.Ending;
+  for (int signal_number : kStopSignals) {
+    sigaddset(&console_state.Handled, signal_number);
+  }
+  sigaddset(&console_state.Handled, SIGCONT);
+}
+
+// Installs the handlers, keeping each earlier action. A signal ignored when
+// the run started (SIGHUP under nohup, say) stays ignored.
+void InstallHandlers() {
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (sigismember(&console_state.Handled, signal_number) != 1) continue;
+    struct sigaction& previous = console_state.Previous[signal_number];
+    ::sigaction(signal_number, nullptr, &previous);
+    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) {
+      continue;
+    }
+    if (sigismember(&console_state.Ending, signal_number) == 1) {
+      Install(signal_number, nullptr, EndRestored);
+    } else if (signal_number == SIGCONT) {
+      Install(signal_number, ContinueRaw, nullptr);
+    } else {
+      Install(signal_number, StopRestored, nullptr);
+    }
+  }
+}
+
+// Puts back the actions that were there before InstallHandlers.
+void RemoveHandlers() {
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (sigismember(&console_state.Handled, signal_number) != 1) continue;
+    ::sigaction(signal_number, &console_state.Previous[signal_number], nullptr);
+  }
+}
+
+// Messages that cannot be written are lost without a word.
 void WriteIgnoringErrors(const char* bytes, size_t count) {
   (void)WriteAll(kStandardOutput, bytes, count);
 }
 
 }  // namespace
 
-void SetUpConsole() {
+void SetUpConsole(bool template_from_input) {
+  // Raw mode would take line editing, ^D and ^C from the person typing.
+  if (template_from_input && isatty(kStandardInput)) return;
   if (tcgetattr(kStandardOutput, &console_state.Saved) != 0) return;
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = DieRestored;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number : kRestoringSignals) {
-    sigaddset(&action.sa_mask, signal_number);
+  // Changing the settings from the background would stop the run.
+  if (InBackground()) return;
+  console_state.Raw = RawSettings(console_state.Saved);
+  CollectSignals();
+  // The handlers go in first, so that no signal finds the terminal raw
+  // without them; until the switch they restore settings that are in force.
+  InstallHandlers();
+  terminal_raw = 1;
+  if (tcsetattr(kStandardOutput, TCSANOW, &console_state.Raw) != 0) {
+    terminal_raw = 0;
+    RemoveHandlers();
+    return;
   }
-  for (int signal_number : kRestoringSignals) {
-    ::sigaction(signal_number, &action, nullptr);
-  }
-  struct termios raw = RawSettings(console_state.Saved);
-  if (tcsetattr(kStandardOutput, TCSANOW, &raw) != 0) return;
-  console_state.Raw = true;
+  console_state.Taken = true;
   WriteIgnoringErrors("\x1b[m", 3);
 }
 
 void WriteConsoleLine(std::string_view line) {
   // Messages are short; a longer one goes out in 1024-byte pieces.
   char buffer[1024];
-  std::string_view end = console_state.Raw ? "\r\n" : "\n";
+  std::string_view end = terminal_raw ? "\r\n" : "\n";
   size_t used = 0;
   auto put = [&](std::string_view bytes) {
     for (char c : bytes) {
@@ -91,7 +257,12 @@ void WriteConsoleLine(std::string_view line) {
 }
 
 void TakeDownConsole() {
-  if (!console_state.Raw) return;
+  if (!console_state.Taken) return;
+  // No handler may run halfway through; signals that come meanwhile wait
+  // and then find the earlier actions.
+  sigset_t before;
+  ::sigprocmask(SIG_BLOCK, &console_state.Handled, &before);
   RestoreTerminal();
-  for (int signal_number : kRestoringSignals) ::signal(signal_number, SIG_DFL);
+  RemoveHandlers();
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }

@@ -8,15 +8,20 @@
 // lines with CR LF itself; elsewhere it writes the messages with LF and
 // touches nothing. Errors in writing to the console are ignored.
 
-// Saves a terminal's settings and switches it to raw mode; writes ESC "[m".
-// SIGTERM, SIGHUP, SIGINT and SIGQUIT then restore the settings before the
-// process dies of them.
-void SetUpConsole();
+// Saves a terminal's settings and switches it to raw mode, writing ESC "[m".
+// The settings are left alone, as for output that is no terminal, when
+// `template_from_input` and standard input is a terminal (a person types the
+// template there) or when the run is not in its terminal's foreground
+// process group. In raw mode every signal that would end the process
+// restores the settings first and then ends it, and a stop restores them
+// until the run is continued in the foreground.
+void SetUpConsole(bool template_from_input);
 
 // Writes `line` and a line end in one write.
 void WriteConsoleLine(std::string_view line);
 
-// Restores a terminal's saved settings. Safe to call more than once.
+// Restores a terminal's saved settings and the signal actions of before.
+// Safe to call more than once.
 void TakeDownConsole();
 
 #endif  // SYSTEM_CONSOLE_H_
