@@ -53,8 +53,9 @@ RunResult RunBounded(const std::vector<std::string>& args,
   char out[] = "/tmp/pellidor-run-XXXXXX";
   int out_fd = mkstemp(out);
   std::vector<char*> argv = {const_cast<char*>(PROGRAM)};
-  for (const std::string& arg : args)
+  for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
+  }
   argv.push_back(nullptr);
   pid_t child = fork();
   if (child == 0) {
@@ -65,6 +66,8 @@ RunResult RunBounded(const std::vector<std::string>& args,
         chdir(cwd.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) {
       _exit(126);
     }
+    if (in_fd > 2) close(in_fd);
+    if (out_fd > 2) close(out_fd);
     for (int fd : closed) close(fd);
     execv(PROGRAM, argv.data());
     _exit(127);
