@@ -13,6 +13,11 @@
 #include "system/file_io.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: no file of the run may take the place of a
+  // closed standard descriptor and be read or written as one.
+  if (int error = OpenClosedStandardDescriptors(); error != 0) {
+    FatalIoError(error);
+  }
   // A reader that goes away is a failed write (101), not a reason to die;
   // so is a write past the file-size limit, which then fails with EFBIG.
   ::signal(SIGPIPE, SIG_IGN);

@@ -16,11 +16,11 @@ ShortText BaseFilePath(const RunState& run, const ShortText& base_name,
 }
 
 // Opens the chosen entry template anew and expands each of its lines.
-void WriteEntry(const ShortText& template_path, bool regular,
+void WriteEntry(const ShortText& template_path, const FileFacts& facts,
                 const FileListRecord& record, const ShortText& link_path,
                 const DescriptionStore& store, OutputPage& page) {
   TemplateReader reader;
-  if (int error = ReopenTemplate(template_path, regular, reader); error != 0) {
+  if (int error = ReopenTemplate(template_path, facts, reader); error != 0) {
     FatalIoError(error);
   }
   ShortText line;
@@ -60,11 +60,11 @@ void WriteBaseList(const RunState& run, OutputPage& page,
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
-      WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateRegular,
-                 record, link_path, store, page);
+      WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, record,
+                 link_path, store, page);
     } else {
       alternate = true;
-      WriteEntry(run.EntryTemplatePath, run.EntryTemplateRegular, record,
+      WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, record,
                  link_path, store, page);
     }
   }

@@ -49,6 +49,9 @@ void WritePageLine(OutputPage& page, std::string_view line) {
 
 void ClosePage(OutputPage& page) {
   WriteBuffer(page);
-  CloseFile(page.Fd);
+  // A network or quota-bound file system may report a failed write only
+  // here, after the last block was taken.
+  int error = CloseWrittenFile(page.Fd);
   page.Fd = -1;
+  if (error != 0) FatalIoError(error);
 }

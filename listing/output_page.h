@@ -45,7 +45,7 @@ void EndPageStatement(OutputPage& page);
 void WritePageLine(OutputPage& page, std::string_view line);
 
 // Writes out the rest of the buffer and closes the page (standard output is
-// left open).
+// left open); a failed write or close ends the run.
 void ClosePage(OutputPage& page);
 
 #endif  // LISTING_OUTPUT_PAGE_H_

@@ -2,6 +2,7 @@
 #define LISTING_RUN_STATE_H_
 
 #include "board/records.h"
+#include "system/file_io.h"
 #include "text/short_text.h"
 
 // What start-up learns before the page pass; only read afterwards.
@@ -13,9 +14,10 @@ struct RunState {
   ShortText OutputPath;
   // False when the fourth argument is "NONE" in any letter case.
   bool HasAlternateTemplate = false;
-  // Whether each entry template was a regular file when it was checked.
-  bool EntryTemplateRegular = false;
-  bool AlternateTemplateRegular = false;
+  // What each entry template was when it was checked, so that opening it per
+  // listed file needs no fstat.
+  FileFacts EntryTemplateFacts;
+  FileFacts AlternateTemplateFacts;
   BoardConfig Config;
 };
 

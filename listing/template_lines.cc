@@ -8,9 +8,11 @@
 
 namespace {
 
-void Reset(TemplateReader& reader, int fd, bool regular) {
+void Reset(TemplateReader& reader, int fd, const FileFacts& facts) {
   reader.Fd = fd;
-  reader.Regular = regular;
+  reader.Regular = facts.Regular;
+  reader.Size = facts.Size;
+  reader.Taken = 0;
   reader.AtEnd = false;
   reader.At = reader.Filled = 0;
 }
@@ -41,35 +43,40 @@ int Refill(TemplateReader& reader) {
   int error = ReadSome(reader.Fd, reader.Buffer, sizeof reader.Buffer, &got);
   if (error != 0) return error;
   reader.Filled = got;
-  // A regular file that gave less than asked has nothing more: spare the
-  // read that would only say so. Anything else is read until it gives 0.
-  if (got == 0 || (reader.Regular && got < sizeof reader.Buffer)) {
-    reader.AtEnd = true;
-  }
+  reader.Taken += static_cast<int64_t>(got);
+  // A regular file that gave less than asked once its whole size has come
+  // has nothing more: spare the read that would only say so. A short read
+  // before that (a network file system, a signal) is no end, and a file
+  // whose size the system does not tell (those under /proc) or one that is
+  // not regular is read until a read gives nothing.
+  bool whole = reader.Regular && reader.Size > 0 && reader.Taken >= reader.Size;
+  if (got == 0 || (whole && got < sizeof reader.Buffer)) reader.AtEnd = true;
   return 0;
 }
 
 }  // namespace
 
-int OpenTemplate(const ShortText& path, TemplateReader& reader) {
+int OpenTemplate(const ShortText& path, TemplateReader& reader,
+                 FileFacts* facts) {
   int fd = kStandardInput;
-  FileFacts facts;
-  int error = path.Length > 0 ? OpenForReading(path, &fd, &facts)
-                              : GetFileFacts(fd, &facts);
+  FileFacts found;
+  int error = path.Length > 0 ? OpenForReading(path, &fd, &found)
+                              : GetFileFacts(fd, &found);
   if (error != 0) return error;
-  Reset(reader, fd, facts.Regular);
+  Reset(reader, fd, found);
+  if (facts != nullptr) *facts = found;
   return 0;
 }
 
-int ReopenTemplate(const ShortText& path, bool regular,
+int ReopenTemplate(const ShortText& path, const FileFacts& facts,
                    TemplateReader& reader) {
   if (path.Length == 0) {
-    Reset(reader, kStandardInput, regular);
+    Reset(reader, kStandardInput, facts);
     return 0;
   }
   int fd = -1;
   if (int error = OpenPath(path, &fd); error != 0) return error;
-  Reset(reader, fd, regular);
+  Reset(reader, fd, facts);
   return 0;
 }
 

@@ -2,7 +2,9 @@
 #define LISTING_TEMPLATE_LINES_H_
 
 #include <cstddef>
+#include <cstdint>
 
+#include "system/file_io.h"
 #include "text/short_text.h"
 
 // Bytes of a template asked for in one read; small in the fuzz build.
@@ -16,20 +18,27 @@ inline constexpr size_t kTemplateBufferSize = PELLIDOR_TEMPLATE_BUFFER_SIZE;
 // the line is skipped. No other byte is special.
 struct TemplateReader {
   int Fd = -1;
-  bool Regular = false;  // a short read of a regular file is its end
+  // A regular file of a known size ends at a short read once that size has
+  // been read; anything else is read until a read gives nothing.
+  bool Regular = false;
+  int64_t Size = 0;   // the size when the template was first opened
+  int64_t Taken = 0;  // bytes read since this open
   bool AtEnd = false;
   size_t At = 0;
   size_t Filled = 0;
   char Buffer[kTemplateBufferSize];
 };
 
-// Opens the template at `path` (standard input when empty) and notes whether
-// it is a regular file. A directory is refused (5).
-int OpenTemplate(const ShortText& path, TemplateReader& reader);
+// Opens the template at `path` (standard input when empty) and, when `facts`
+// is given, tells what it is. A directory is refused (5).
+int OpenTemplate(const ShortText& path, TemplateReader& reader,
+                 FileFacts* facts = nullptr);
 
-// Opens the template at `path` again, from its first byte, taking `regular`
-// from the first open; a directory then fails at the first read (5).
-int ReopenTemplate(const ShortText& path, bool regular, TemplateReader& reader);
+// Opens the template at `path` again, from its first byte, with the `facts`
+// of its first open and no fstat; a directory then fails at the first read
+// (5).
+int ReopenTemplate(const ShortText& path, const FileFacts& facts,
+                   TemplateReader& reader);
 
 // The next line into `*line`; `*has_line` is false at the end of the
 // template. Returns 0 or the error number of a failed read.

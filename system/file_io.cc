@@ -1,5 +1,6 @@
 #include "system/file_io.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,11 +21,40 @@ PathBuffer CPath(const ShortText& path) {
   return buffer;
 }
 
+FileFacts FactsFrom(const struct stat& status) {
+  FileFacts facts;
+  facts.Size = status.st_size;
+  facts.Regular = S_ISREG(status.st_mode);
+  facts.Device = status.st_dev;
+  facts.Inode = status.st_ino;
+  return facts;
+}
+
+// fstat, repeated when a signal interrupts it.
+int StatusOf(int fd, struct stat* status) {
+  int result;
+  do {
+    result = ::fstat(fd, status);
+  } while (result != 0 && errno == EINTR);
+  return result != 0 ? IoErrorFromErrno(errno) : 0;
+}
+
+bool EndsInOneOf(std::string_view name,
+                 std::span<const std::string_view> endings) {
+  for (std::string_view ending : endings) {
+    if (name.ends_with(ending)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int IoErrorFromErrno(int errno_value) {
   switch (errno_value) {
+    // A device that is not there is as absent as a missing file.
     case ENOENT:
+    case ENXIO:
+    case ENODEV:
       return 2;
     case ENOTDIR:
     case ENAMETOOLONG:
@@ -33,6 +63,7 @@ int IoErrorFromErrno(int errno_value) {
     case EMFILE:
     case ENFILE:
       return 4;
+    case EPERM:  // an immutable file, or one a sticky directory guards
     case EACCES:
     case EEXIST:
     case EROFS:
@@ -45,6 +76,13 @@ int IoErrorFromErrno(int errno_value) {
     case EAGAIN:
     case ENOSPC:
     case EPIPE:
+    // A write past a file-size limit or a quota cannot be taken.
+    case EFBIG:
+    case EDQUOT:
+    // Only a network file system brings these to a file call.
+    case ESRCH:
+    case ENETDOWN:
+    case ENETUNREACH:
       return 101;
     case ETXTBSY:
       return 162;
@@ -54,8 +92,23 @@ int IoErrorFromErrno(int errno_value) {
     case EINVAL:
       return 218;
     default:
+      // The codes above are all those whose value the table uses for
+      // something else; every other keeps its value without a clash.
       return errno_value;
   }
+}
+
+int OpenClosedStandardDescriptors() {
+  for (int fd = kStandardInput; fd <= kStandardError; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Those below `fd` are open by now, so the open takes `fd` itself.
+    int opened;
+    do {
+      opened = ::open("/dev/null", fd == kStandardInput ? O_RDONLY : O_WRONLY);
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) return IoErrorFromErrno(errno);
+  }
+  return 0;
 }
 
 int OpenPath(const ShortText& path, int* fd) {
@@ -69,18 +122,14 @@ int OpenPath(const ShortText& path, int* fd) {
 int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
-  int error = ::fstat(*fd, &status) != 0 ? IoErrorFromErrno(errno)
-              : S_ISDIR(status.st_mode)  ? IoErrorFromErrno(EISDIR)
-                                         : 0;
+  int error = StatusOf(*fd, &status);
+  if (error == 0 && S_ISDIR(status.st_mode)) error = IoErrorFromErrno(EISDIR);
   if (error != 0) {
     CloseFile(*fd);
     *fd = -1;
     return error;
   }
-  if (facts != nullptr) {
-    facts->Size = status.st_size;
-    facts->Regular = S_ISREG(status.st_mode);
-  }
+  if (facts != nullptr) *facts = FactsFrom(status);
   return 0;
 }
 
@@ -94,6 +143,16 @@ int CreateForWriting(const ShortText& path, int* fd) {
 
 void CloseFile(int fd) {
   if (fd > kStandardOutput) ::close(fd);
+}
+
+int CloseWrittenFile(int fd) {
+  if (fd <= kStandardOutput) return 0;
+  // Not repeated on EINTR: Linux has released the descriptor by then, and a
+  // second close could hit a descriptor opened since. An interrupted close
+  // may have cut short the writing out that a network file system does
+  // there, so it counts as a failed write (101): a page that may be lost is
+  // never reported as written.
+  return ::close(fd) != 0 ? IoErrorFromErrno(errno) : 0;
 }
 
 int ReadExactly(int fd, void* buffer, size_t count) {
@@ -144,8 +203,54 @@ int WriteAll(int fd, const void* buffer, size_t count) {
 
 int GetFileFacts(int fd, FileFacts* facts) {
   struct stat status;
-  if (::fstat(fd, &status) != 0) return IoErrorFromErrno(errno);
-  facts->Size = status.st_size;
-  facts->Regular = S_ISREG(status.st_mode);
+  if (int error = StatusOf(fd, &status); error != 0) return error;
+  *facts = FactsFrom(status);
   return 0;
+}
+
+int GetPathFacts(const ShortText& path, FileFacts* facts) {
+  PathBuffer c_path = CPath(path);
+  struct stat status;
+  int result;
+  do {
+    result = ::stat(c_path.Bytes, &status);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return IoErrorFromErrno(errno);
+  *facts = FactsFrom(status);
+  return 0;
+}
+
+bool SameFile(const FileFacts& a, const FileFacts& b) {
+  return a.Device == b.Device && a.Inode == b.Inode;
+}
+
+bool DirectoryHoldsFile(const ShortText& directory,
+                        std::span<const std::string_view> endings,
+                        const FileFacts& file) {
+  PathBuffer c_path = CPath(directory);
+  int fd;
+  do {
+    fd = ::open(c_path.Bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  DIR* entries = ::fdopendir(fd);
+  if (entries == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  bool found = false;
+  while (!found) {
+    const struct dirent* entry = ::readdir(entries);
+    if (entry == nullptr) break;
+    if (!EndsInOneOf(entry->d_name, endings)) continue;
+    // The entry's own inode would miss a symbolic link to the file.
+    struct stat status;
+    int result;
+    do {
+      result = ::fstatat(fd, entry->d_name, &status, 0);
+    } while (result != 0 && errno == EINTR);
+    found = result == 0 && SameFile(FactsFrom(status), file);
+  }
+  ::closedir(entries);
+  return found;
 }

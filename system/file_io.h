@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "text/short_text.h"
 
@@ -16,21 +18,42 @@ inline constexpr int kErrorShortWrite = 101;
 
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
 
 // The program's error number for the system's error code `errno_value`.
 int IoErrorFromErrno(int errno_value);
+
+// Opens /dev/null on each of descriptors 0 (for reading), 1 and 2 (for
+// writing) that is closed, so that no file the run opens takes one of them.
+// Returns 0, or the error number when /dev/null cannot be opened.
+int OpenClosedStandardDescriptors();
 
 // Opens `path` for reading into `*fd`, whatever kind of file it names.
 int OpenPath(const ShortText& path, int* fd);
 
 // What the system tells of an open file.
 struct FileFacts {
-  int64_t Size = 0;
-  bool Regular = false;  // a short read of a regular file is its end
+  int64_t Size = 0;      // 0 also for files whose size the system leaves out
+  bool Regular = false;  // only a regular file can be emptied or outgrown
+  uint64_t Device = 0;   // with Inode, which file it is whatever its path
+  uint64_t Inode = 0;
 };
 
 // The facts of the open file `fd`.
 int GetFileFacts(int fd, FileFacts* facts);
+
+// The facts of the file at `path`, symbolic links followed.
+int GetPathFacts(const ShortText& path, FileFacts* facts);
+
+// Whether `a` and `b` tell of the same file, by device and inode.
+bool SameFile(const FileFacts& a, const FileFacts& b);
+
+// Whether an entry of `directory` whose name ends in one of `endings` is the
+// file `file`, symbolic links followed; false when the directory cannot be
+// read.
+bool DirectoryHoldsFile(const ShortText& directory,
+                        std::span<const std::string_view> endings,
+                        const FileFacts& file);
 
 // Opens `path` for reading into `*fd` and, when `facts` is given, tells what
 // it is. A directory is refused (5) like any file that cannot be opened; on
@@ -43,6 +66,10 @@ int CreateForWriting(const ShortText& path, int* fd);
 
 // Closes `fd` unless it is standard input or output; the result is ignored.
 void CloseFile(int fd);
+
+// Closes `fd` unless it is standard input or output; returns 0 or the error
+// number of a failed close. The descriptor is gone either way.
+int CloseWrittenFile(int fd);
 
 // 0 when all `count` bytes came, 100 if the file ended first.
 int ReadExactly(int fd, void* buffer, size_t count);

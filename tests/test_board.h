@@ -57,4 +57,14 @@ RunResult RunProgram(const std::vector<std::string>& args,
                      const std::string& cwd, const std::string& input = "",
                      const std::vector<std::string>& prefix = {});
 
+// Runs the built program with `args` in `cwd` as a child that can do no
+// harm: no file it writes may grow past 1 MiB, it is killed after 20
+// seconds, and the descriptors in `closed` are closed before it starts.
+// Standard input is the file at `input`; standard output is captured
+// unless it is closed.
+RunResult RunBounded(const std::vector<std::string>& args,
+                     const std::string& cwd,
+                     const std::string& input = "/dev/null",
+                     const std::vector<int>& closed = {});
+
 #endif  // TESTS_TEST_BOARD_H_

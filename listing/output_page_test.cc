@@ -1,0 +1,23 @@
+#include "listing/output_page.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+// A close that fails may be the only word of a lost write (a network file
+// system, a quota): it ends the run with its number, 6 for a descriptor
+// that is not open.
+TEST(OutputPageDeathTest, FailedCloseEndsTheRun) {
+  EXPECT_EXIT(
+      {
+        OutputPage page;
+        StartPage(page, 1000);
+        ClosePage(page);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(6), "");
+}
+
+}  // namespace
