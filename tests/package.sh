@@ -2,7 +2,8 @@
 # Checks the Debian package made in a build directory (default build/): it
 # holds what a user needs, lintian finds no error in it, the program from the
 # unpacked package writes the same example page as the build's own, and the
-# manual page passes mandoc's lint without a warning and renders with man.
+# manual page passes mandoc's lint without a warning and, as packaged,
+# renders with man.
 # The last line sums it up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,12 +12,6 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 mandoc -T lint -W warning pellidor.1
-LC_ALL=C.UTF-8 MANWIDTH=80 man -l pellidor.1 >"$scratch/man.txt" 2>"$scratch/man.err"
-if [[ -s $scratch/man.err ]] || ! grep -q '^NAME' "$scratch/man.txt"; then
-  echo "man -l does not render pellidor.1:"
-  cat "$scratch/man.err"
-  exit 1
-fi
 
 rm -f "$build"/pellidor_*.deb
 (cd "$build" && cpack -G DEB)
@@ -52,6 +47,13 @@ run_example() {
     >/dev/null
 }
 dpkg-deb -x "$deb" "$scratch/root"
+page=$scratch/root/usr/share/man/man1/pellidor.1.gz
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" >"$scratch/man.txt" 2>"$scratch/man.err"
+if [[ -s $scratch/man.err ]] || ! grep -q '^NAME' "$scratch/man.txt"; then
+  echo "man -l does not render the packaged manual page:"
+  cat "$scratch/man.err"
+  exit 1
+fi
 run_example "$scratch/root/$doc" "$scratch/root/usr/bin/pellidor" "$scratch/packaged.html"
 run_example . "$build/pellidor" "$scratch/built.html"
 cmp "$scratch/built.html" "$scratch/packaged.html"

@@ -51,7 +51,7 @@ if command -v dpkg-query >/dev/null; then
       grep -q ' installed$' || missing+=("$package")
   done
   if ((${#missing[@]})); then
-    install=(apt-get install -y -qq --no-install-recommends "${missing[@]}")
+    install=(apt-get install -y --no-install-recommends "${missing[@]}")
     if ((EUID != 0)); then
       echo "Missing packages; as root, run:"
       echo "  ${install[*]}"
@@ -65,7 +65,7 @@ if command -v dpkg-query >/dev/null; then
       ((try < 5)) || { cat "$logs/apt-update.log"; exit 1; }
       sleep 10
     done
-    quietly apt-install.log "${install[@]}"
+    quietly apt-install.log "${install[@]}" -qq
   fi
 else
   echo "No dpkg here: make sure these are installed: ${wanted[*]}"
