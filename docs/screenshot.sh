@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 width=1100
-height=1050
+height=1560
 browser=${CHROMIUM:-chromium}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
