@@ -2,8 +2,8 @@
 // and as a ".des", each opened by path through the program's own readers, and
 // every result is checked against a reading of the bytes by the file format.
 //
-// Input: byte 0 repeats the body 1 to 4 times, so that files of repeated
-// records reach past the readers' buffers (a few records and a few dozen
+// Input: byte 0 repeats the body 1 to 4 times, up to 4 KiB, so that files
+// of repeated records reach past the readers' buffers (3 records and 256
 // bytes in this build); byte 1 asks for up to 8 descriptions, each 5 bytes
 // (an offset, little-endian, and a line count); the rest is the body.
 
@@ -25,6 +25,9 @@ static_assert(std::endian::native == std::endian::little);
 
 // Records whose own descriptions are read back; the rest are only decoded.
 constexpr size_t kRecordsWithDescriptions = 16;
+
+// Room for korvel.dat's record and for a dozen chunks of the file list.
+constexpr size_t kMaxFileSize = 4096;
 
 int32_t Int32At(std::string_view bytes, size_t offset) {
   int32_t value;
@@ -108,11 +111,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t queries = std::min<size_t>(data[1] % 9, (size - 2) / 5);
   const uint8_t* query = data + 2;
   std::string_view body(reinterpret_cast<const char*>(query + 5 * queries),
-                        size - 2 - 5 * queries);
+                        std::min(size - 2 - 5 * queries, kMaxFileSize));
   // Kept from one input to the next, so that its memory is not new each time.
   static std::string file;
-  file.clear();
-  for (int i = 0; i < repeats; ++i) file += body;
+  file = body;
+  for (int i = 1; i < repeats && file.size() + body.size() <= kMaxFileSize;
+       ++i) {
+    file += body;
+  }
 
   int fd = MemoryFile(file);
   ShortText path = DescriptorPath(fd);
@@ -134,6 +140,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckDescription(store, file, folded, lines);
   }
   CloseDescriptionStore(store);
-  close(fd);
   return 0;
 }

@@ -168,18 +168,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string upper_line = Upper(ToString(line));
   if (upper_line.find("@DESC@") != std::string::npos ||
       upper_line.find("@HDESC@") != std::string::npos) {
-    Description description;
+    // Kept from one input to the next: a description is 64 KiB.
+    static Description description;
     int error = ReadDescription(store, record.DescriptionOffset,
                                 record.DescriptionLines, &description);
     FUZZ_CHECK((error == 0) == readable);
     if (error != 0) {
       CloseDescriptionStore(store);
-      close(des_fd);
       return 0;
     }
   }
 
-  int page_fd = MemoryFile("");
+  int page_fd = MemoryFile("", 1);
   OutputPage page;
   StartPage(page, dup(page_fd));
   std::string expected(buffered, '<');
@@ -191,8 +191,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          Joined(items), ToString(link_path));
   FUZZ_CHECK(FileBytes(page_fd) == expected);
 
-  close(page_fd);
   CloseDescriptionStore(store);
-  close(des_fd);
   return 0;
 }

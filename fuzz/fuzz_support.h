@@ -28,13 +28,20 @@
     }                                                                       \
   } while (0)
 
-// A new in-memory regular file holding `bytes`, its offset at the start.
-inline int MemoryFile(std::string_view bytes) {
-  int fd = memfd_create("pellidor-fuzz", MFD_CLOEXEC);
+// An in-memory regular file holding `bytes`, its offset at the start. Each
+// `slot` is one file kept for the whole run and refilled for every input,
+// so that neither the file nor its pages are made anew each time; the
+// caller does not close it.
+inline int MemoryFile(std::string_view bytes, int slot = 0) {
+  static int files[2] = {-1, -1};
+  int& fd = files[slot];
+  if (fd < 0) fd = memfd_create("pellidor-fuzz", MFD_CLOEXEC);
   FUZZ_CHECK(fd >= 0);
+  FUZZ_CHECK(ftruncate(fd, static_cast<off_t>(bytes.size())) == 0);
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t put = pwrite(fd, bytes.data() + done, bytes.size() - done,
+                         static_cast<off_t>(done));
     FUZZ_CHECK(put > 0);
     done += static_cast<size_t>(put);
   }

@@ -2,9 +2,9 @@
 // a pipe that hands them over in packets of a chosen size, and checks that
 // both give the same lines as a plain splitting of the bytes.
 //
-// Input: byte 0 chooses the packet size; byte 1 repeats the body 1 to 4
-// times, so that long lines cross the reader's buffer (a few dozen bytes in
-// this build) again and again; the rest is the body.
+// Input: byte 0 chooses the packet size; byte 1 repeats the body 1 to 32
+// times, up to 1 KiB, so that long lines cross the reader's buffer (128
+// bytes in this build) again and again; the rest is the body.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,8 +21,8 @@ namespace {
 
 // Each packet takes a page of the pipe, and a read takes no more than the
 // reader's buffer of a packet, dropping the rest: packets are at most that
-// big, and a few dozen of them keep the writes cheap.
-constexpr size_t kMaxPackets = 16;
+// big, and few enough to fit the pipe as it comes and keep the calls few.
+constexpr size_t kMaxPackets = 8;
 constexpr size_t kMaxTemplateSize = kMaxPackets * kTemplateBufferSize;
 
 // A line ends at LF, CR LF or a lone CR; a line end as the last bytes starts
@@ -71,10 +71,6 @@ int PacketPipe(std::string_view bytes, size_t packet) {
   FUZZ_CHECK(pipe2(ends, O_DIRECT | O_CLOEXEC) == 0);
   packet = std::clamp(packet, (bytes.size() + kMaxPackets - 1) / kMaxPackets,
                       kTemplateBufferSize);
-  // Everything must fit at once: nobody reads while it is written.
-  size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  FUZZ_CHECK(
-      fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(kMaxPackets * page)) >= 0);
   for (size_t at = 0; at < bytes.size(); at += packet) {
     std::string_view part = bytes.substr(at, packet);
     FUZZ_CHECK(write(ends[1], part.data(), part.size()) ==
@@ -90,9 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   size_t packet = 1 + size_t{data[0]} * data[0] / 4;
   int repeats = 1 + data[1] % 32;
-  std::string_view body(reinterpret_cast<const char*>(data + 2), size - 2);
-  std::string bytes;
-  for (int i = 0; i < repeats && bytes.size() + body.size() <= kMaxTemplateSize;
+  std::string_view body(reinterpret_cast<const char*>(data + 2),
+                        std::min(size - 2, kMaxTemplateSize));
+  std::string bytes(body);
+  for (int i = 1; i < repeats && bytes.size() + body.size() <= kMaxTemplateSize;
        ++i) {
     bytes += body;
   }
@@ -100,7 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int file = MemoryFile(bytes);
   CheckLines(DescriptorPath(file), true, expected);
-  close(file);
 
   int fifo = PacketPipe(bytes, packet);
   CheckLines(DescriptorPath(fifo), false, expected);
