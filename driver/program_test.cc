@@ -128,7 +128,7 @@ TEST_F(ProgramTest, FatalErrorsReportAndKeepOnlyWholeBlocks) {
         << run.Output;
     // addr2line places every address of the report in our source.
     WriteBytes(Path("report"), run.Output);
-    std::system((in_dir + "addr2line -e " PROGRAM
+    std::system((in_dir + ADDR2LINE " -e " PROGRAM
                           " $(sed -n 's/^  0x/0x/p' report) >places")
                     .c_str());
     EXPECT_TRUE(
@@ -196,8 +196,9 @@ TEST_F(ProgramTest, RawTerminalWhileRunningRestoredAtEveryEnd) {
     int master = -1;
     pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
     if (child == 0 && chdir(dir_.c_str()) == 0) {
-      execl("/bin/sh", "sh", "-c", "stty min 3 time 7 && exec \"$0\" \"$@\"",
-            PROGRAM, board.c_str(), page.c_str(), "entry", "NONE", "", nullptr);
+      execl("/bin/sh", "sh", "-c",
+            "stty min 3 time 7 && exec " EMULATOR " \"$0\" \"$@\"", PROGRAM,
+            board.c_str(), page.c_str(), "entry", "NONE", "", nullptr);
     }
     if (child == 0) _exit(127);
     std::string output;
