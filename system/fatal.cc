@@ -33,10 +33,9 @@ struct CallChain {
 
 // Clears the bit that marks a Thumb address on 32-bit ARM; function and call
 // addresses on every supported machine are at least 2-aligned otherwise.
-uintptr_t CodeAddress(uintptr_t address) {
-  return address & ~uintptr_t{1};
-}
+uintptr_t CodeAddress(uintptr_t address) { return address & ~uintptr_t{1}; }
 
+// True for an address in the program's own code.
 bool InProgramText(uintptr_t address) {
   return address >= reinterpret_cast<uintptr_t>(__executable_start) &&
          address < reinterpret_cast<uintptr_t>(etext);
@@ -100,8 +99,8 @@ __attribute__((noinline)) void FatalIoError(int code) {
     chain.Count = 1;
     first = 0;
   }
-  const int last = first + kMaxLocations < chain.Count ? first + kMaxLocations
-                                                       : chain.Count;
+  const int last =
+      first + kMaxLocations < chain.Count ? first + kMaxLocations : chain.Count;
   uintptr_t load_bias = 0;
   dl_iterate_phdr(TakeLoadBias, &load_bias);
 
