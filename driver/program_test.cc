@@ -174,8 +174,8 @@ TEST_F(ProgramTest, PermissionsOfAnOrdinaryUser) {
 // the run ends.
 TEST_F(ProgramTest, RawTerminalWhileRunningRestoredAtEveryEnd) {
   if (UnderEmulation()) {
-    GTEST_SKIP() << "qemu-user does not pass a terminal's settings through "
-                    "faithfully on every machine (qemu-i386 hangs here)";
+    GTEST_SKIP() << "qemu-user does not drive a pseudo-terminal alike on "
+                    "every machine: under qemu-i386 the runs never end";
   }
   WriteConfig();
   WriteBytes(Path("page"), "hello\n");
