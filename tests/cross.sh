@@ -38,8 +38,10 @@ for triple in "${triples[@]}"; do
     *) qemu=qemu-${triple%%-*} ;;
   esac
   echo "== $triple"
+  # A static build left in the directory by an earlier run is undone.
   if ! { cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER="$triple-g++" \
-           "${options[@]}" && cmake --build "$dir" -j2; } >"$work/log" 2>&1; then
+           -DPELLIDOR_STATIC=OFF "${options[@]}" &&
+           cmake --build "$dir" -j2; } >"$work/log" 2>&1; then
     tail -n 30 "$work/log"
     failed=1
     continue
