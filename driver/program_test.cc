@@ -126,14 +126,17 @@ TEST_F(ProgramTest, FatalErrorsReportAndKeepOnlyWholeBlocks) {
                                "Runtime error " + std::to_string(status) +
                                " at 0x(\\w{8})\n  0x\\1\n(  0x\\w{8}\n)*\n")))
         << run.Output;
-    // addr2line places every address of the report in our source.
+    // addr2line places every address of the report in our source; the
+    // callers go up to main and no further.
     WriteBytes(Path("report"), run.Output);
-    std::system((in_dir + "addr2line -e " PROGRAM
-                          " $(sed -n 's/^  0x/0x/p' report) >places")
+    std::system((in_dir + ADDR2LINE " -e " PROGRAM
+                                    " $(sed -n 's/^  0x/0x/p' report) >places")
                     .c_str());
-    EXPECT_TRUE(
-        std::regex_match(ReadBytes(Path("places")),
-                         std::regex("(" SOURCE_DIR "/[^:?\n]+:[0-9]+.*\n)+")));
+    EXPECT_TRUE(std::regex_match(
+        ReadBytes(Path("places")),
+        std::regex("(" SOURCE_DIR "/[^:?\n]+:[0-9]+.*\n)*" SOURCE_DIR
+                   "/driver/main.cc:[0-9]+.*\n")))
+        << ReadBytes(Path("places"));
   }
   // The last run failed with 402 bytes of the page in hand.
   EXPECT_EQ(line + line.substr(0, 55), ReadBytes(Path("out")));
@@ -170,6 +173,10 @@ TEST_F(ProgramTest, PermissionsOfAnOrdinaryUser) {
 // is; the terminal is raw during the run and gets its settings back however
 // the run ends.
 TEST_F(ProgramTest, RawTerminalWhileRunningRestoredAtEveryEnd) {
+  if (UnderEmulation()) {
+    GTEST_SKIP() << "qemu-user does not drive a pseudo-terminal alike on "
+                    "every machine: under qemu-i386 the runs never end";
+  }
   WriteConfig();
   WriteBytes(Path("page"), "hello\n");
   WriteBytes(Path("entry"), "");

@@ -20,6 +20,8 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+bool UnderEmulation() { return EMULATOR[0] != '\0'; }
+
 // A shell changes directory and runs the program, its input and output
 // files; SIGPIPE is left at its default.
 RunResult RunProgram(const std::vector<std::string>& args,
@@ -36,6 +38,8 @@ RunResult RunProgram(const std::vector<std::string>& args,
   WriteBytes(in, input);
   std::string command = "cd" + word(cwd) + " && exec";
   for (const std::string& arg : prefix) command += word(arg);
+  // The emulator's words never need quoting: a program and plain paths.
+  if (UnderEmulation()) command += " " EMULATOR;
   command += word(PROGRAM);
   for (const std::string& arg : args) command += word(arg);
   int status = std::system((command + " <" + in + " >" + out).c_str());

@@ -49,10 +49,14 @@ struct RunResult {
   std::string Output;  // standard output, as bytes
 };
 
+// True when the tests run the program under an emulator of another machine
+// (a cross build), where a terminal or another user may not behave alike.
+bool UnderEmulation();
+
 // Runs the built program with `args` (the program name not included) in the
 // working directory `cwd`, `input` on its standard input. A non-empty
 // `prefix` is a command (found on PATH) that runs the program, such as one
-// that drops privileges.
+// that drops privileges; the emulator of a cross build comes after it.
 RunResult RunProgram(const std::vector<std::string>& args,
                      const std::string& cwd, const std::string& input = "",
                      const std::vector<std::string>& prefix = {});
