@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -56,7 +57,14 @@ RunResult RunBounded(const std::vector<std::string>& args,
                      const std::vector<int>& closed) {
   char out[] = "/tmp/pellidor-run-XXXXXX";
   int out_fd = mkstemp(out);
-  std::vector<char*> argv = {const_cast<char*>(PROGRAM)};
+  // The emulator's words, split at blanks, then the program.
+  std::string emulator = EMULATOR;
+  std::vector<char*> argv;
+  for (char* word = strtok(emulator.data(), " "); word != nullptr;
+       word = strtok(nullptr, " ")) {
+    argv.push_back(word);
+  }
+  argv.push_back(const_cast<char*>(PROGRAM));
   for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
@@ -73,7 +81,7 @@ RunResult RunBounded(const std::vector<std::string>& args,
     if (in_fd > 2) close(in_fd);
     if (out_fd > 2) close(out_fd);
     for (int fd : closed) close(fd);
-    execv(PROGRAM, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(out_fd);
