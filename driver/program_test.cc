@@ -1,16 +1,9 @@
 // Runs the built program on small boards and checks its bytes: console
-// text, exit status and page, and what it does to a terminal.
+// text, exit status and page.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -166,84 +159,6 @@ TEST_F(ProgramTest, PermissionsOfAnOrdinaryUser) {
     EXPECT_EQ(
         output,
         RunProgram({".", page, "entry", "NONE", ""}, dir_, "", as_user).Output);
-  }
-}
-
-// On a terminal the console lines end in CR LF and the page passes as it
-// is; the terminal is raw during the run and gets its settings back however
-// the run ends.
-TEST_F(ProgramTest, RawTerminalWhileRunningRestoredAtEveryEnd) {
-  if (UnderEmulation()) {
-    GTEST_SKIP() << "qemu-user does not drive a pseudo-terminal alike on "
-                    "every machine: under qemu-i386 the runs never end";
-  }
-  WriteConfig();
-  WriteBytes(Path("page"), "hello\n");
-  WriteBytes(Path("entry"), "");
-  std::filesystem::create_directory(Path("short"));
-  WriteBytes(Path("short/korvel.dat"), "");
-  // A run whose page template is this FIFO waits in the page pass until the
-  // test has looked at the terminal and sent SIGTERM.
-  ASSERT_EQ(0, mkfifo(Path("fifo").c_str(), 0600));
-  const std::string greeting =
-      "\x1b\\[m\r\nPELLIDOR : Converts Korvel File Bases to HTML Listings\r\n"
-      "  v1.0   : Compatible with Korvel v1.07.3\r\n\r\n";
-  // Board, page template, what follows the greeting (a pattern), wait status.
-  const std::tuple<std::string, std::string, std::string, int> cases[] = {
-      {"none", "page", "ERROR: Unable to read KORVEL.DAT!\r\n", 1 << 8},
-      // The report's LFs come out as CR LF: the cooked settings are back.
-      {"short", "page",
-       "Runtime error 100 at 0x\\w{8}\r\n(  0x\\w{8}\r\n)+\r\n", 100 << 8},
-      {".", "page", "- Working ... \r\nhello\n", 0},
-      {".", "fifo", "- Working ... \r\n", SIGTERM},
-  };
-  for (const auto& [board, page, tail, wait_status] : cases) {
-    SCOPED_TRACE(tail);
-    int fifo = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
-    int master = -1;
-    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-    if (child == 0 && chdir(dir_.c_str()) == 0) {
-      execl("/bin/sh", "sh", "-c", "stty min 3 time 7 && exec \"$0\" \"$@\"",
-            PROGRAM, board.c_str(), page.c_str(), "entry", "NONE", "", nullptr);
-    }
-    if (child == 0) _exit(127);
-    std::string output;
-    pollfd ready = {master, POLLIN, 0};
-    char buffer[4096];
-    ssize_t got = 0;  // -1 at the end (EIO), 0 after 10 s without output
-    auto read_more = [&] {
-      got =
-          poll(&ready, 1, 10000) > 0 ? read(master, buffer, sizeof buffer) : 0;
-      output.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
-      return got > 0;
-    };
-    auto settings = [&] {
-      struct termios now = {};
-      tcgetattr(master, &now);
-      return std::vector<unsigned>{
-          now.c_iflag & (ICRNL | IXON), now.c_oflag & OPOST,
-          now.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), now.c_cc[VMIN],
-          now.c_cc[VTIME]};
-    };
-    if (wait_status == SIGTERM) {
-      while (output.find("Working") == std::string::npos && read_more()) {
-      }
-      EXPECT_EQ((std::vector<unsigned>{0, 0, 0, 3, 7}), settings());
-      kill(child, SIGTERM);
-    }
-    close(fifo);  // the end of the page template
-    while (read_more()) {
-    }
-    ASSERT_EQ(-1, got) << "no end in time: " << output;
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(wait_status, status);
-    EXPECT_TRUE(std::regex_match(output, std::regex(greeting + tail)))
-        << output;
-    EXPECT_EQ((std::vector<unsigned>{ICRNL | IXON, OPOST,
-                                     ICANON | ECHO | ISIG | IEXTEN, 3, 7}),
-              settings());
-    close(master);
   }
 }
 

@@ -42,9 +42,10 @@ std::string IgnoredMask() {
 const Settings kCooked = {ICRNL | IXON, OPOST, ICANON | ECHO | ISIG | IEXTEN, 3,
                           7};
 const Settings kRaw = {0, 0, 0, 3, 7};
-const std::string kGreeting =
+const std::string kHello =
     "\r\nPELLIDOR : Converts Korvel File Bases to HTML Listings\r\n"
-    "  v1.0   : Compatible with Korvel v1.07.3\r\n\r\n- Working ... \r\n";
+    "  v1.0   : Compatible with Korvel v1.07.3\r\n\r\n";
+const std::string kGreeting = kHello + "- Working ... \r\n";
 
 // The test is a shell: the child of forkpty leads the terminal's session
 // and runs the program as a job in a process group of its own, in the
@@ -233,8 +234,29 @@ class TerminalTest : public TempDirTest {
   int report_ = -1;
 };
 
+// A run that ends by itself gives the settings back; the page on the
+// terminal passes as it is, with LF alone.
+TEST_F(TerminalTest, EveryEndGivesTheSettingsBack) {
+  const std::pair<std::string, int> rows[] = {
+      {"none", 1},
+      {".", 0},
+  };
+  for (const auto& [board, status] : rows) {
+    SCOPED_TRACE(board);
+    ASSERT_TRUE(Start({board, "page", "entry", "NONE", ""}));
+    EXPECT_EQ(status << 8, NextStatus());
+    EXPECT_EQ(kCooked, Now());
+    Drain();
+    EXPECT_EQ("\x1b[m" + kHello +
+                  (status == 0 ? "- Working ... \r\nhello\n"
+                               : "ERROR: Unable to read KORVEL.DAT!\r\n"),
+              output_);
+    EndJob();
+  }
+}
+
 TEST_F(TerminalTest, SignalsEndTheRunWithTheSettingsRestored) {
-  for (int signal_number : {SIGUSR1, SIGALRM, SIGRTMIN + 1, SIGHUP}) {
+  for (int signal_number : {SIGTERM, SIGUSR1, SIGALRM, SIGRTMIN + 1, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     ASSERT_TRUE(Start({".", "fifo", "entry", "NONE", "out"}));
     ASSERT_TRUE(OutputUntil("Working")) << output_;

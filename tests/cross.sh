@@ -40,7 +40,7 @@ for triple in "${triples[@]}"; do
   echo "== $triple"
   # A static build left in the directory by an earlier run is undone.
   if ! { cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER="$triple-g++" \
-           -DPELLIDOR_STATIC=OFF "${options[@]}" &&
+           -DPELLIDOR_STATIC=OFF -DPELLIDOR_WERROR=ON "${options[@]}" &&
            cmake --build "$dir" -j2; } >"$work/log" 2>&1; then
     tail -n 30 "$work/log"
     failed=1
