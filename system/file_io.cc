@@ -30,6 +30,16 @@ FileFacts FactsFrom(const struct stat& status) {
   return facts;
 }
 
+// open, repeated when a signal interrupts it: the descriptor, or -1 with
+// errno set.
+int OpenRepeating(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 // fstat, repeated when a signal interrupts it.
 int StatusOf(int fd, struct stat* status) {
   int result;
@@ -102,20 +112,16 @@ int OpenClosedStandardDescriptors() {
   for (int fd = kStandardInput; fd <= kStandardError; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // Those below `fd` are open by now, so the open takes `fd` itself.
-    int opened;
-    do {
-      opened = ::open("/dev/null", fd == kStandardInput ? O_RDONLY : O_WRONLY);
-    } while (opened < 0 && errno == EINTR);
-    if (opened < 0) return IoErrorFromErrno(errno);
+    if (OpenRepeating("/dev/null", fd == kStandardInput ? O_RDONLY : O_WRONLY) <
+        0) {
+      return IoErrorFromErrno(errno);
+    }
   }
   return 0;
 }
 
 int OpenPath(const ShortText& path, int* fd) {
-  PathBuffer c_path = CPath(path);
-  do {
-    *fd = ::open(c_path.Bytes, O_RDONLY | O_CLOEXEC);
-  } while (*fd < 0 && errno == EINTR);
+  *fd = OpenRepeating(CPath(path).Bytes, O_RDONLY | O_CLOEXEC);
   return *fd < 0 ? IoErrorFromErrno(errno) : 0;
 }
 
@@ -134,10 +140,8 @@ int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
 }
 
 int CreateForWriting(const ShortText& path, int* fd) {
-  PathBuffer c_path = CPath(path);
-  do {
-    *fd = ::open(c_path.Bytes, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (*fd < 0 && errno == EINTR);
+  *fd = OpenRepeating(CPath(path).Bytes,
+                      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   return *fd < 0 ? IoErrorFromErrno(errno) : 0;
 }
 
@@ -227,11 +231,8 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
 bool DirectoryHoldsFile(const ShortText& directory,
                         std::span<const std::string_view> endings,
                         const FileFacts& file) {
-  PathBuffer c_path = CPath(directory);
-  int fd;
-  do {
-    fd = ::open(c_path.Bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd =
+      OpenRepeating(CPath(directory).Bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   DIR* entries = ::fdopendir(fd);
   if (entries == nullptr) {
