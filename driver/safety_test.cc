@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -166,6 +167,11 @@ TEST_F(SafetyTest, ErrorsKeepTheirMeaning) {
 // Files under /proc tell a size of 0 and give a few KiB per read: here the
 // memory map of an idle child, which stays as it is while the child waits.
 TEST_F(SafetyTest, ProcFileTemplatesAreReadWhole) {
+#ifdef __i386__
+  if (UnderEmulation()) {
+    GTEST_SKIP() << "a forked copy of a test run under qemu-i386 hangs";
+  }
+#endif
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
   pid_t idle = fork();
@@ -182,7 +188,13 @@ TEST_F(SafetyTest, ProcFileTemplatesAreReadWhole) {
   ASSERT_LT(0, idle);
   close(ready[1]);
   char byte;
-  EXPECT_EQ(1, read(ready[0], &byte, 1));
+  pollfd child_ready = {ready[0], POLLIN, 0};
+  if (poll(&child_ready, 1, 10000) != 1 || read(ready[0], &byte, 1) != 1) {
+    kill(idle, SIGKILL);
+    waitpid(idle, nullptr, 0);
+    close(ready[0]);
+    FAIL() << "the idle child did not start";
+  }
   close(ready[0]);
   const std::string proc = "/proc/" + std::to_string(idle) + "/maps";
   const std::string bytes = ReadBytes(proc);
