@@ -5,7 +5,8 @@
 #  2. g++ builds the program and its tests, warnings as errors, and the
 #     suite runs;
 #  3. the Debian package is built and checked (tests/package.sh);
-#  4. tests/cross.sh builds and tests for the other platforms, if present;
+#  4. tests/cross.sh builds and tests for the other platforms, linked
+#     dynamically and then statically (only the program is linked again);
 #  5. clang builds everything again under AddressSanitizer and
 #     UndefinedBehaviorSanitizer with the fuzz targets, and the suite runs,
 #     fuzzing each target for a few seconds. Any sanitizer report fails it.
@@ -84,6 +85,8 @@ tail -n 1 "$logs/package.log"
 if [[ -f tests/cross.sh ]]; then
   echo "== cross builds"
   bash tests/cross.sh
+  echo "== cross builds, statically linked"
+  PELLIDOR_CROSS_OPTIONS=-DPELLIDOR_STATIC=ON bash tests/cross.sh
 fi
 
 echo "== clang sanitizer and fuzz build and tests"
