@@ -8,18 +8,6 @@
 
 namespace {
 
-TEST(IoErrorFromErrnoTest, MapsSystemErrorsToProgramNumbers) {
-  const int rows[][2] = {{ENOENT, 2},     {ENXIO, 2},         {ENODEV, 2},
-                         {ELOOP, 3},      {ENFILE, 4},        {EPERM, 5},
-                         {EISDIR, 5},     {EBADF, 6},         {EPIPE, 101},
-                         {EFBIG, 101},    {EDQUOT, 101},      {ESRCH, 101},
-                         {ENETDOWN, 101}, {ENETUNREACH, 101}, {ETXTBSY, 162},
-                         {EFAULT, 217},   {EINVAL, 218},      {EXDEV, EXDEV}};
-  for (const auto& [error, number] : rows) {
-    EXPECT_EQ(number, IoErrorFromErrno(error)) << "errno " << error;
-  }
-}
-
 // An error that keeps its own value never takes a status that means
 // something else: the usage line's 1, or a number of the table.
 TEST(IoErrorFromErrnoTest, NoKeptValueCollides) {
