@@ -65,9 +65,8 @@ void UnblockOne(int signal_number) {
 
 // Gives standard output's terminal `settings`; a signal is no failure.
 void SetTerminal(const struct termios& settings) {
-  while (tcsetattr(kStandardOutput, TCSANOW, &settings) != 0 &&
-         errno == EINTR) {
-  }
+  RepeatOnSignal(
+      [&] { return tcsetattr(kStandardOutput, TCSANOW, &settings); });
 }
 
 // Gives the terminal its saved settings back if it is raw. Called with the

@@ -1,6 +1,7 @@
 #ifndef SYSTEM_FILE_IO_H_
 #define SYSTEM_FILE_IO_H_
 
+#include <errno.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -19,6 +20,17 @@ inline constexpr int kErrorShortWrite = 101;
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
+
+// Makes the system call `call` again for as long as a signal interrupts it
+// (-1 with EINTR): a signal is not a failure. Returns the last call's
+// result, with errno telling why when it is -1.
+template <typename SystemCall>
+auto RepeatOnSignal(SystemCall call) {
+  for (;;) {
+    auto result = call();
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
 
 // The program's error number for the system's error code `errno_value`.
 int IoErrorFromErrno(int errno_value);
