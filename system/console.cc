@@ -217,7 +217,7 @@ void WriteIgnoringErrors(const char* bytes, size_t count) {
 
 void SetUpConsole(bool template_from_input) {
   // Raw mode would take line editing, ^D and ^C from the person typing.
-  if (template_from_input && isatty(kStandardInput)) return;
+  if (template_from_input && IsTerminal(kStandardInput)) return;
   if (tcgetattr(kStandardOutput, &console_state.Saved) != 0) return;
   // Changing the settings from the background would stop the run.
   if (InBackground()) return;

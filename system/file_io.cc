@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -111,6 +113,16 @@ int OpenClosedStandardDescriptors() {
     }
   }
   return 0;
+}
+
+void IgnoreWriteSignals() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool IsTerminal(int fd) {
+  struct termios settings;
+  return tcgetattr(fd, &settings) == 0;
 }
 
 int OpenPath(const ShortText& path, int* fd) {

@@ -40,6 +40,13 @@ int IoErrorFromErrno(int errno_value);
 // Returns 0, or the error number when /dev/null cannot be opened.
 int OpenClosedStandardDescriptors();
 
+// Lets a write to a pipe that no one reads, or past the file-size limit,
+// fail (101) instead of ending the process by SIGPIPE or SIGXFSZ.
+void IgnoreWriteSignals();
+
+// Whether `fd` is open on a terminal.
+bool IsTerminal(int fd);
+
 // Opens `path` for reading into `*fd`, whatever kind of file it names.
 int OpenPath(const ShortText& path, int* fd);
 
