@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "system/file_io.h"
+#include "text/short_text.h"
 
 namespace {
 
@@ -208,6 +209,9 @@ void RemoveHandlers() {
   }
 }
 
+// A message line's bytes that fit in a ShortText with a CR LF after them.
+constexpr size_t kConsoleLineLimit = kShortTextCapacity - 2;
+
 // Messages that cannot be written are lost without a word.
 void WriteIgnoringErrors(const char* bytes, size_t count) {
   (void)WriteAll(kStandardOutput, bytes, count);
@@ -237,22 +241,9 @@ void SetUpConsole(bool template_from_input) {
 }
 
 void WriteConsoleLine(std::string_view line) {
-  // Messages are short; a longer one goes out in 1024-byte pieces.
-  char buffer[1024];
-  std::string_view end = terminal_raw ? "\r\n" : "\n";
-  size_t used = 0;
-  auto put = [&](std::string_view bytes) {
-    for (char c : bytes) {
-      if (used == sizeof buffer) {
-        WriteIgnoringErrors(buffer, used);
-        used = 0;
-      }
-      buffer[used++] = c;
-    }
-  };
-  put(line);
-  put(end);
-  WriteIgnoringErrors(buffer, used);
+  ShortText with_end = MakeShortText(line, kConsoleLineLimit);
+  AppendText(with_end, terminal_raw ? "\r\n" : "\n");
+  WriteIgnoringErrors(with_end.Bytes, with_end.Length);
 }
 
 void TakeDownConsole() {

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "system/console.h"
-#include "system/file_io.h"
 #include "text/short_text.h"
 #include "text/text_helpers.h"
 
@@ -77,12 +76,6 @@ void AppendLocation(ShortText& text, uintptr_t return_address,
   AppendBytes(text, digits, sizeof digits);
 }
 
-void WriteReportLine(const ShortText& line) {
-  ShortText with_end = line;
-  AppendText(with_end, "\n");
-  (void)WriteAll(kStandardOutput, with_end.Bytes, with_end.Length);
-}
-
 }  // namespace
 
 __attribute__((noinline)) void FatalIoError(int code) {
@@ -110,14 +103,14 @@ __attribute__((noinline)) void FatalIoError(int code) {
   AppendText(heading, View(DecimalText(code)));
   AppendText(heading, " at ");
   AppendLocation(heading, chain.Addresses[first], load_bias);
-  WriteReportLine(heading);
+  WriteConsoleLine(View(heading));
   for (int i = first; i < last; ++i) {
     ShortText line;
     AppendText(line, "  ");
     AppendLocation(line, chain.Addresses[i], load_bias);
-    WriteReportLine(line);
+    WriteConsoleLine(View(line));
   }
-  WriteReportLine(ShortText{});
+  WriteConsoleLine("");
   // _exit, not exit: the page's unwritten buffer must be lost.
   _exit(code);
 }
