@@ -9,12 +9,9 @@
 #include "system/file_io.h"
 #include "text/short_text.h"
 
-// Readers of the board's files. They are opened for reading only and never
-// written. Each call returns 0 or an I/O error number; the caller decides
-// whether a failure is reported or ends the run.
-
-// Opens a board file (korvel.dat, a ".dir" or a ".des") for reading.
-int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts = nullptr);
+// Readers of the board's files, which are opened with OpenForReading and
+// never written. Each call returns 0 or an I/O error number; the caller
+// decides whether a failure is reported or ends the run.
 
 // Reads the first record of the open korvel.dat; 100 if it is shorter.
 int ReadBoardConfig(int fd, BoardConfig* config);

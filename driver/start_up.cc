@@ -32,7 +32,7 @@ bool ReadConfiguration(const ShortText& board_directory, BoardConfig* config,
   ShortText path = WithTrailingSlash(board_directory);
   AppendText(path, "korvel.dat");
   int fd = -1;
-  if (OpenBoardFile(path, &fd, facts) != 0) return false;
+  if (OpenForReading(path, &fd, facts) != 0) return false;
   if (int error = ReadBoardConfig(fd, config); error != 0) FatalIoError(error);
   CloseFile(fd);
   return true;
