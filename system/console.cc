@@ -15,7 +15,7 @@ namespace {
 // Set once by SetUpConsole; afterwards only read, by the signal handlers
 // too.
 struct ConsoleState {
-  bool Taken = false;  // the layer switched the terminal to raw mode
+  bool SwitchedToRaw = false;  // by SetUpConsole, which has to be undone
   struct termios Saved;
   struct termios Raw;
   sigset_t Ending;                  // signals that end the process by default
@@ -236,7 +236,7 @@ void SetUpConsole(bool template_from_input) {
     RemoveHandlers();
     return;
   }
-  console_state.Taken = true;
+  console_state.SwitchedToRaw = true;
   WriteIgnoringErrors("\x1b[m", 3);
 }
 
@@ -247,7 +247,7 @@ void WriteConsoleLine(std::string_view line) {
 }
 
 void TakeDownConsole() {
-  if (!console_state.Taken) return;
+  if (!console_state.SwitchedToRaw) return;
   // No handler may run halfway through; signals that come meanwhile wait
   // and then find the earlier actions.
   sigset_t before;

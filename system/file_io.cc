@@ -38,8 +38,8 @@ int OpenRepeating(const char* path, int flags, mode_t mode = 0) {
   return RepeatOnSignal([&] { return ::open(path, flags, mode); });
 }
 
-// fstat, repeated when a signal interrupts it.
-int StatusOf(int fd, struct stat* status) {
+// fstat, repeated when a signal interrupts it: 0 or the error number.
+int Fstat(int fd, struct stat* status) {
   int result = RepeatOnSignal([&] { return ::fstat(fd, status); });
   return result != 0 ? IoErrorFromErrno(errno) : 0;
 }
@@ -133,7 +133,7 @@ int OpenPath(const ShortText& path, int* fd) {
 int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
-  int error = StatusOf(*fd, &status);
+  int error = Fstat(*fd, &status);
   if (error == 0 && S_ISDIR(status.st_mode)) error = IoErrorFromErrno(EISDIR);
   if (error != 0) {
     CloseFile(*fd);
@@ -206,7 +206,7 @@ int WriteAll(int fd, const void* buffer, size_t count) {
 
 int GetFileFacts(int fd, FileFacts* facts) {
   struct stat status;
-  if (int error = StatusOf(fd, &status); error != 0) return error;
+  if (int error = Fstat(fd, &status); error != 0) return error;
   *facts = FactsFrom(status);
   return 0;
 }
