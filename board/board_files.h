@@ -68,8 +68,9 @@ inline constexpr size_t kDescriptionBlockSize = PELLIDOR_DESCRIPTION_BLOCK_SIZE;
 // each line there.
 struct Description {
   int Count = 0;
-  uint16_t Starts[255];  // where each line's length byte is in Bytes
-  char Bytes[255 * 256];
+  // Where each line's length byte is in Bytes.
+  uint16_t Starts[kMostDescriptionLines];
+  char Bytes[kMostDescriptionLines * (1 + kDescriptionLineCapacity)];
 };
 
 // Line `i` of `description`, for `i` below its Count.

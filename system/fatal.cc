@@ -63,15 +63,19 @@ int TakeLoadBias(dl_phdr_info* info, size_t, void* bias) {
   return 1;
 }
 
-// "0x" and 8 upper-case hexadecimal digits.
+// Hexadecimal digits of a location: its low 32 bits.
+constexpr int kLocationDigits = 8;
+
+// "0x" and kLocationDigits upper-case hexadecimal digits.
 void AppendLocation(ShortText& text, uintptr_t return_address,
                     uintptr_t load_bias) {
   // The return address may already lie in the next function after a call
   // that never returns; one byte back is inside the call instruction.
   uint32_t location = static_cast<uint32_t>(return_address - 1 - load_bias);
-  char digits[10] = {'0', 'x'};
-  for (int i = 0; i < 8; ++i) {
-    digits[2 + i] = "0123456789ABCDEF"[(location >> (28 - 4 * i)) & 0xF];
+  char digits[2 + kLocationDigits] = {'0', 'x'};
+  for (int i = 0; i < kLocationDigits; ++i) {
+    int shift = 4 * (kLocationDigits - 1 - i);  // four bits a digit
+    digits[2 + i] = "0123456789ABCDEF"[(location >> shift) & 0xF];
   }
   AppendBytes(text, digits, sizeof digits);
 }
