@@ -22,8 +22,10 @@ namespace {
 // little-endian; a text is a length byte, and a length past the field's
 // capacity keeps the whole field.
 int32_t Int32At(std::string_view bytes, size_t at) {
-  return int32_t(uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-                 uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24);
+  return int32_t(uint32_t(uint8_t(bytes[at])) |
+                 uint32_t(uint8_t(bytes[at + 1])) << 8 |
+                 uint32_t(uint8_t(bytes[at + 2])) << 16 |
+                 uint32_t(uint8_t(bytes[at + 3])) << 24);
 }
 
 std::string_view TextAt(std::string_view bytes, size_t at, size_t capacity) {
@@ -78,14 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // descriptions are read back.
   for (size_t at = 0; at + 118 <= file.size(); at += 118) {
     FileListRecord record;
-    FUZZ_CHECK(!AtEndOfFileList(list) && ReadFileListRecord(list, &record) == 0);
+    FUZZ_CHECK(!AtEndOfFileList(list) &&
+               ReadFileListRecord(list, &record) == 0);
     std::string_view raw = std::string_view(file).substr(at);
     FUZZ_CHECK(View(record.Name) == TextAt(raw, 0, 70));
-    FUZZ_CHECK(record.Size == Int32At(raw, 71) && record.Flags == uint8_t(raw[110]));
+    FUZZ_CHECK(record.Size == Int32At(raw, 71) &&
+               record.Flags == uint8_t(raw[110]));
     FUZZ_CHECK(record.DescriptionOffset == Int32At(raw, 111) &&
                record.DescriptionLines == uint8_t(raw[115]));
     if (at < 16 * 118) {
-      CheckDescription(store, file, record.DescriptionOffset, record.DescriptionLines);
+      CheckDescription(store, file, record.DescriptionOffset,
+                       record.DescriptionLines);
     }
   }
   FUZZ_CHECK(AtEndOfFileList(list));

@@ -45,8 +45,12 @@ std::string Escaped(const std::string& text, bool link) {
   for (unsigned char c : text) {
     char hex[4];
     std::snprintf(hex, sizeof hex, "%%%02X", c);
-    const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;"
-                         : c == '"' ? "&quot;" : c == '\'' ? "&#39;" : nullptr;
+    const char* entity = c == '&'    ? "&amp;"
+                         : c == '<'  ? "&lt;"
+                         : c == '>'  ? "&gt;"
+                         : c == '"'  ? "&quot;"
+                         : c == '\'' ? "&#39;"
+                                     : nullptr;
     bool plain = isalnum(c) || (c && std::strchr("-._~", c));
     out += link ? (c < 128 && plain ? std::string(1, c) : hex)
                 : (entity ? entity : std::string(1, c));
@@ -59,14 +63,21 @@ std::string Escaped(const std::string& text, bool link) {
 std::string ReferenceExpansion(const std::string& line, const std::string& name,
                                int32_t size, const std::string& description,
                                const std::string& link_path) {
-  const std::string tokens[] = {
-      "@LNAME@",  "@UNAME@",  "@SIZEK@", "@SIZEB@",  "@DESC@",  "@PATH@",
-      "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@"};
+  const std::string tokens[] = {"@LNAME@", "@UNAME@",  "@SIZEK@",  "@SIZEB@",
+                                "@DESC@",  "@PATH@",   "@HLNAME@", "@HUNAME@",
+                                "@HDESC@", "@ULNAME@", "@UUNAME@"};
   const std::string lower = Cased(name, true), upper = Cased(name, false);
-  const std::string values[] = {
-      lower, upper, std::to_string(size / 1024), Grouped(size), description,
-      link_path, Escaped(lower, false), Escaped(upper, false),
-      Escaped(description, false), Escaped(lower, true), Escaped(upper, true)};
+  const std::string values[] = {lower,
+                                upper,
+                                std::to_string(size / 1024),
+                                Grouped(size),
+                                description,
+                                link_path,
+                                Escaped(lower, false),
+                                Escaped(upper, false),
+                                Escaped(description, false),
+                                Escaped(lower, true),
+                                Escaped(upper, true)};
   size_t first[std::size(tokens)];
   for (size_t t = 0; t < std::size(tokens); ++t) {
     first[t] = Cased(line, false).find(tokens[t]);
@@ -131,8 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PutPageText(page, expected);
   ExpandEntryLine(line, record, link_path, store, page);
   ClosePage(page);
-  expected += ReferenceExpansion(std::string(View(line)), std::string(View(record.Name)),
-                                 record.Size, joined, std::string(View(link_path)));
+  expected += ReferenceExpansion(std::string(View(line)),
+                                 std::string(View(record.Name)), record.Size,
+                                 joined, std::string(View(link_path)));
   FUZZ_CHECK(FileBytes(page_fd) == expected);
   CloseDescriptionStore(store);
   return 0;
