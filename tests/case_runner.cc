@@ -83,7 +83,7 @@ struct Section {
 
 struct Case {
   std::string Title;
-  int Line;
+  int Line;  // of its "===", for failures
   std::vector<Section> Sections;
 };
 
