@@ -22,10 +22,9 @@ namespace {
 // little-endian; a text is a length byte, and a length past the field's
 // capacity keeps the whole field.
 int32_t Int32At(std::string_view bytes, size_t at) {
-  return int32_t(uint32_t(uint8_t(bytes[at])) |
-                 uint32_t(uint8_t(bytes[at + 1])) << 8 |
-                 uint32_t(uint8_t(bytes[at + 2])) << 16 |
-                 uint32_t(uint8_t(bytes[at + 3])) << 24);
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | uint8_t(bytes[at + i]);
+  return int32_t(value);
 }
 
 std::string_view TextAt(std::string_view bytes, size_t at, size_t capacity) {
@@ -40,8 +39,8 @@ void CheckDescription(const DescriptionStore& store, std::string_view file,
   static Description description;  // 64 KiB: kept from call to call
   int error = ReadDescription(store, offset, lines, &description);
   FUZZ_CHECK(readable ? error == 0 : error == kErrorShortRead);
-  FUZZ_CHECK(description.Count >= 0 && description.Count <= lines);
-  FUZZ_CHECK(!readable || description.Count == lines);
+  FUZZ_CHECK(description.Count >= 0 && description.Count <= lines &&
+             (!readable || description.Count == lines));
   for (int i = 0; i < description.Count; ++i) {
     FUZZ_CHECK(size_t(i) < expected.size() &&
                DescriptionLine(description, i) == expected[i]);
