@@ -1,0 +1,302 @@
+// Runs the black-box cases: every tests/cases/**/*.case file holds cases,
+// each a run of the built program in a fresh temporary directory, removed
+// afterwards. One GoogleTest test per case, named after file and title.
+//
+// Lines before the first section are comment. A line "--- KEYWORD [ARG]"
+// starts a section; "=== TITLE" starts a case. Sections before the first
+// "===" belong to every case of the file and come first; a file without
+// "===" is one case named after the file. Sections:
+//   --- board         make_board's board text (no escapes decoded), built
+//                     into the case directory by make_board
+//   --- file PATH     content becomes file PATH (folders made)
+//   --- sh            /bin/sh -e script run after files and boards; must
+//                     succeed
+//   --- run           one line for /bin/sh -c, input /dev/null
+//   --- status N      expected exit status, 128+S for signal S; default 0
+//   --- stdout        expected standard output; unchecked when absent
+//   --- stderr        expected standard error; empty when absent
+//   --- expect PATH   expected bytes of file PATH after the run
+//   --- absent PATH   PATH does not exist after the run
+//   --- after         /bin/sh -e script run after the program; must succeed
+//   --- native        the case is skipped under emulation (cross builds)
+// A case's own board, run, status, stdout or stderr replaces the file's;
+// files, scripts, expect and absent sections add up.
+// Content (file, stdout, stderr, expect): each line ends in LF; escapes
+// \\ \xHH \r \t \e; a "\" ending a line joins it to the next. A content line
+// beginning "--- " or "=== " is written "\x2d-- " or "\x3d== ". In stdout
+// and stderr, whole lines @GREETING@, @WORKING@ and @FATAL N@ stand for the
+// greeting, the greeting and "- Working ... ", and a fatal report of error N;
+// such a line may follow one that a "\" joins to it ("\e[m\" before
+// @WORKING@ is the reset that precedes the greeting on a terminal).
+// Scripts and the run line find in their environment: $PELLIDOR (the built
+// program, with the emulator of a cross build), $MAKE_BOARD, and, added
+// since, $ADDR2LINE (addr2line -e the program, for the target machine) and
+// $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE is unset. Every run is
+// bounded (RunCommand): 1 MiB per file, 20 seconds.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program's greeting, its first console lines.
+constexpr char kGreeting[] =
+    "\nPELLIDOR : Converts Korvel File Bases to HTML Listings\n"
+    "  v1.0   : Compatible with Korvel v1.07.3\n\n";
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// `text` with each well-formed fatal report of error N (its place twice,
+// then its callers' places, then an empty line) as the line "@FATAL N@".
+std::string MarkFatalReports(const std::string& text) {
+  static const std::regex report(
+      "Runtime error (\\d+) at 0x([0-9A-F]{8})\n  0x\\2\n(  "
+      "0x[0-9A-F]{8}\n)*\n");
+  return std::regex_replace(text, report, "@FATAL $1@\n");
+}
+
+struct Section {
+  std::string Keyword, Argument, Text;
+};
+
+struct Case {
+  std::string Title;
+  int Line;  // of its "===", for failures
+  std::vector<Section> Sections;
+};
+
+// The last section named `keyword`, or null.
+const Section* Last(const Case& c, const std::string& keyword) {
+  const Section* last = nullptr;
+  for (const Section& s : c.Sections) last = s.Keyword == keyword ? &s : last;
+  return last;
+}
+
+std::vector<Case> ParseCases(const std::string& text, const std::string& name) {
+  std::vector<Case> cases = {{name, 1, {}}};  // the sections they share
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    std::vector<Section>& into = cases.back().Sections;
+    if (line.starts_with("=== ")) {
+      cases.push_back({line.substr(4), number, cases[0].Sections});
+    } else if (line.starts_with("--- ")) {
+      size_t blank = std::min(line.find(' ', 4), line.size());
+      into.push_back({line.substr(4, blank - 4), line.substr(blank), ""});
+      if (!into.back().Argument.empty()) into.back().Argument.erase(0, 1);
+    } else if (!into.empty()) {
+      into.back().Text += line + "\n";
+    }
+  }
+  if (cases.size() > 1) cases.erase(cases.begin());
+  return cases;
+}
+
+// The bytes that content lines stand for; on the console, with the
+// greeting's macros replaced.
+std::string Decode(const std::string& text, bool console = false) {
+  std::string bytes;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (console && (line == "@GREETING@" || line == "@WORKING@")) {
+      bytes +=
+          kGreeting + std::string(line[1] == 'W' ? "- Working ... \n" : "");
+      continue;
+    }
+    line += '\n';  // so a "\\" is never the last byte
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] != '\\') {
+        bytes += line[i];
+      } else if (line[++i] == 'x') {
+        bytes += char(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else if (line[i] != '\n') {
+        const std::string from = "\\rte", to = "\\\r\t\x1b";
+        EXPECT_NE(from.npos, from.find(line[i])) << "escape \\" << line[i];
+        bytes += to[from.find(line[i]) % 4];
+      }
+    }
+  }
+  return bytes;
+}
+
+struct RunResult {
+  int Status = -1;
+  std::string Output, Error;
+};
+
+// Runs `argv` in `dir` as a child that can do no harm: no file it writes
+// may grow past 1 MiB, it leads its own process group, and the whole group
+// is killed when it ends or after 20 s. Standard input is /dev/null;
+// output and error go to files beside `dir`.
+RunResult RunCommand(const std::vector<std::string>& argv,
+                     const std::string& dir) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  for (int fd : {1, 2}) {
+    posix_spawn_file_actions_addopen(&actions, fd,
+                                     (dir + ".out" + char('0' + fd)).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  std::vector<char*> words;
+  for (const std::string& word : argv) words.push_back((char*)word.c_str());
+  words.push_back(nullptr);
+  // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
+  // The file-size limit is the runner's own for the moment of the spawn, so
+  // that the child starts with it.
+  struct rlimit before;
+  getrlimit(RLIMIT_FSIZE, &before);
+  struct rlimit bounded = {1 << 20, before.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &bounded);
+  pid_t child = -1;
+  int failed = posix_spawn(&child, words[0], &actions, &attributes,
+                           words.data(), environ);
+  setrlimit(RLIMIT_FSIZE, &before);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  EXPECT_EQ(0, failed) << argv[0];
+  // Polled to a deadline, never blocked on: killed after 20 s, the group
+  // is given 10 s more to go.
+  int status = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (bool killed = false; !failed && waitpid(child, &status, WNOHANG) == 0;) {
+    auto waited = std::chrono::steady_clock::now() - start;
+    if (!killed && waited > std::chrono::seconds(20)) {
+      ADD_FAILURE() << "killed after 20 s: " << argv.back();
+      killed = kill(-child, SIGKILL) == 0;
+    }
+    if (waited > std::chrono::seconds(30)) break;
+    usleep(5000);
+  }
+  if (!failed) kill(-child, SIGKILL);  // all it left running
+  // 128 + S for a death by signal S.
+  status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return {status, ReadBytes(dir + ".out1"), ReadBytes(dir + ".out2")};
+}
+
+bool RunScript(const std::string& script, const std::string& dir) {
+  RunResult run = RunCommand({"/bin/sh", "-ec", script}, dir);
+  EXPECT_EQ(0, run.Status) << script << run.Output << run.Error;
+  return run.Status == 0;
+}
+
+void RunIn(const Case& c, const std::string& dir) {
+  for (const Section& s : c.Sections) {
+    if (&s == Last(c, "board")) {  // made by make_board, from beside dir
+      WriteBytes(dir + ".board", s.Text);
+      ASSERT_TRUE(RunScript("$MAKE_BOARD " + dir + ".board .", dir));
+    } else if (s.Keyword == "file") {
+      fs::create_directories(fs::path(dir + "/" + s.Argument).parent_path());
+      WriteBytes(dir + "/" + s.Argument, Decode(s.Text));
+    }
+  }
+  for (const Section& s : c.Sections) {
+    if (s.Keyword == "sh") {
+      ASSERT_TRUE(RunScript(s.Text, dir));
+    }
+  }
+  const Section* run_line = Last(c, "run");
+  ASSERT_NE(nullptr, run_line) << "no run section";
+  RunResult run = RunCommand({"/bin/sh", "-c", run_line->Text}, dir);
+  const Section* status = Last(c, "status");
+  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status);
+  const Section* out = Last(c, "stdout");
+  if (out) {
+    EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
+  }
+  const Section* err = Last(c, "stderr");
+  EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(run.Error));
+  for (const Section& s : c.Sections) {
+    const std::string path = dir + "/" + s.Argument;
+    if (s.Keyword == "expect") {
+      EXPECT_TRUE(fs::exists(path)) << s.Argument;
+      EXPECT_EQ(Decode(s.Text), ReadBytes(path)) << s.Argument;
+    } else if (s.Keyword == "absent") {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << s.Argument;
+    } else if (s.Keyword == "after") {
+      RunScript(s.Text, dir);
+    }
+  }
+}
+
+class CaseTest : public testing::Test {
+ public:
+  explicit CaseTest(const Case& c) : case_(c) {}
+  void TestBody() override {
+    if (Last(case_, "native") && EMULATOR[0] != '\0') {
+      GTEST_SKIP() << case_.Title << ": not under emulation";
+    }
+    char root[] = "/tmp/pellidor-case-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root));
+    const std::string dir = root + std::string("/case");
+    fs::create_directory(dir);
+    RunIn(case_, dir);
+    // Whatever modes the case left, the directory goes.
+    RunCommand({"/bin/chmod", "-R", "u+rwx", dir}, dir);
+    fs::remove_all(root);
+  }
+
+ private:
+  const Case case_;
+};
+
+// A GoogleTest name: letters and digits, "_" for anything else.
+std::string Name(std::string text) {
+  for (char& c : text) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  setenv("PELLIDOR", EMULATOR[0] ? EMULATOR " " PROGRAM : PROGRAM, 1);
+  setenv("MAKE_BOARD", MAKE_BOARD, 1);
+  setenv("ADDR2LINE", ADDR2LINE " -e " PROGRAM, 1);
+  setenv("SOURCE_DIR", SOURCE_DIR, 1);
+  unsetenv("PELLIDOR_CODEPAGE");
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(CASES_DIR)) {
+    if (entry.path().extension() == ".case") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    const fs::path name = fs::relative(file, CASES_DIR).replace_extension();
+    for (const Case& c : ParseCases(ReadBytes(file), name.filename())) {
+      testing::RegisterTest(
+          Name(name).c_str(), Name(c.Title).c_str(), nullptr, nullptr,
+          file.c_str(), c.Line,
+          [c]() -> testing::Test* { return new CaseTest(c); });
+    }
+  }
+  return RUN_ALL_TESTS();
+}
