@@ -1,5 +1,6 @@
 // make_board: the committed example board is what examples/board.txt gives,
-// the program lists it, and an error in a description names its line.
+// the program lists it, an error in a description names its line, and
+// escapes state any byte.
 
 #include <sys/wait.h>
 
@@ -7,6 +8,7 @@
 #include <filesystem>
 
 #include "tests/test_board.h"
+#include "tools/board_text.h"
 
 namespace {
 
@@ -50,6 +52,24 @@ TEST_F(ExampleBoardTest, MakeBoardNamesTheLineInError) {
                         dir_ + " 2>" + Path("err");
   EXPECT_EQ(1, WEXITSTATUS(std::system(command.c_str())));
   EXPECT_NE(std::string::npos, ReadBytes(Path("err")).find("bad.txt:4: "));
+}
+
+TEST(BoardTextTest, EscapesStateAnyByteAndLengthsCountTheBytes) {
+  BoardText board;
+  std::string error, name70;
+  for (int i = 0; i < 70; ++i) name70 += "\\x41";
+  ASSERT_EQ(0u, ParseBoardText("base b\\\nfile 1 0 A\\\\\\x1B\\xc9 .ZIP\n"
+                               "desc \\x00\\\\x41\\x20\nfile 1 0 " + name70,
+                               &board, &error));
+  EXPECT_EQ("b\\", board.Bases[0].Name);  // a path, taken as written
+  EXPECT_EQ("A\\\x1b\xc9 .ZIP", board.Bases[0].Files[0].Name);
+  EXPECT_EQ(std::string("\0\\x41 ", 6), board.Bases[0].Files[0].Description[0]);
+  EXPECT_EQ(std::string(70, 'A'), board.Bases[0].Files[1].Name);
+  for (const std::string& bad :
+       std::vector<std::string>{"\\x4", "\\xg0", "\\n", "\\", name70 + "B"}) {
+    EXPECT_EQ(2u, ParseBoardText("base b\nfile 1 0 " + bad, &board, &error))
+        << bad << error;
+  }
 }
 
 }  // namespace
