@@ -1,5 +1,6 @@
 #include "listing/entry_expansion.h"
 
+#include <cstdint>
 #include <string_view>
 
 #include "system/fatal.h"
@@ -195,14 +196,31 @@ void WriteReplacement(Token token, const FileListRecord& record,
   }
 }
 
-// Whether `text` is `token` in any letter case.
-bool IsToken(std::string_view text, std::string_view token) {
-  if (text.size() != token.size()) return false;
-  for (size_t k = 0; k < text.size(); ++k) {
-    if (UpperChar(text[k]) != token[k]) return false;
+// The bytes of `text` (at most nine) between its first and its last,
+// upper-cased, packed into one number with their count: two texts pack
+// alike when they are the same token in any letter case.
+constexpr uint64_t PackedToken(std::string_view text) {
+  uint64_t packed = text.size();
+  for (size_t k = 1; k + 1 < text.size(); ++k) {
+    char c = text[k];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    packed = packed << 8 | static_cast<uint8_t>(c);
   }
-  return true;
+  return packed;
 }
+
+struct PackedTokens {
+  uint64_t Of[kTokens];
+};
+
+constexpr PackedTokens MakePackedTokens() {
+  static_assert(kLongestToken <= 9, "a token must pack into 64 bits");
+  PackedTokens packed{};
+  for (int t = 0; t < kTokens; ++t) packed.Of[t] = PackedToken(kTokenText[t]);
+  return packed;
+}
+
+constexpr PackedTokens kPackedTokens = MakePackedTokens();
 
 // The token that `candidate` ("@", bytes, "@") is in any letter case, or
 // kTokens when it is none.
@@ -212,8 +230,9 @@ Token WhichToken(std::string_view candidate) {
   if (candidate.size() < kShortestToken || candidate.size() > kLongestToken) {
     return kTokens;
   }
+  uint64_t packed = PackedToken(candidate);
   for (int t = 0; t < kTokens; ++t) {
-    if (IsToken(candidate, kTokenText[t])) return static_cast<Token>(t);
+    if (packed == kPackedTokens.Of[t]) return static_cast<Token>(t);
   }
   return kTokens;
 }
