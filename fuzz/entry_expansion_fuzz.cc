@@ -90,48 +90,44 @@ std::string Link(const std::string& text) {
   return out;
 }
 
-// The characters of one run of board text. UTF-8: at each byte, the longest
-// prefix of a well-formed sequence (the rows of the standard's table of
-// them) is one character when whole, and one U+FFFD when not (at least one
-// byte).
+// The value of `s` as one well-formed UTF-8 character, or -1: the lead byte
+// gives the length, the others are 10xxxxxx, and the value is neither
+// overlong, a surrogate nor above U+10FFFF.
+long Scalar(std::string_view s) {
+  auto lead = static_cast<uint8_t>(s[0]);
+  size_t n = lead < 0x80 ? 1 : lead < 0xC0 ? 0 : lead < 0xE0 ? 2
+           : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 0;
+  if (n != s.size()) return -1;
+  long c = n == 1 ? lead : lead & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    if ((s[k] & 0xC0) != 0x80) return -1;
+    c = c << 6 | (s[k] & 0x3F);
+  }
+  const long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  return c < kLeast[n] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) ? -1 : c;
+}
+
+// The characters of a run of board text. In UTF-8, a whole character where
+// one starts, else U+FFFD for the longest prefix (one byte at least) that
+// some completion with 0x80 or 0xBF bytes would make whole.
 std::vector<uint32_t> Decode(std::string_view run, int page) {
-  static const uint8_t kRows[9][8] = {
-      {1, 0x00, 0x7F}, {2, 0xC2, 0xDF, 0x80, 0xBF},
-      {3, 0xE0, 0xE0, 0xA0, 0xBF, 0x80, 0xBF},
-      {3, 0xE1, 0xEC, 0x80, 0xBF, 0x80, 0xBF},
-      {3, 0xED, 0xED, 0x80, 0x9F, 0x80, 0xBF},
-      {3, 0xEE, 0xEF, 0x80, 0xBF, 0x80, 0xBF},
-      {4, 0xF0, 0xF0, 0x90, 0xBF, 0x80, 0xBF},
-      {4, 0xF1, 0xF3, 0x80, 0xBF, 0x80, 0xBF},
-      {4, 0xF4, 0xF4, 0x80, 0x8F, 0x80, 0xBF}};
   std::vector<uint32_t> chars;
-  for (size_t i = 0; i < run.size();) {
-    auto at = [&](size_t k) { return static_cast<uint8_t>(run[i + k]); };
-    if (page != CODE_PAGE_UTF8) {
-      uint32_t c = at(0) < 0x80 ? at(0) : kHighCharacters[page][at(0) - 0x80];
-      if (c != 0) chars.push_back(c);
-      ++i;
-      continue;
-    }
-    size_t best = 0, whole = 0;
-    for (const auto& row : kRows) {
-      size_t k = 0;
-      // Bytes after the third are 80-BF in every row.
-      while (k < row[0] && i + k < run.size() &&
-             at(k) >= (k < 3 ? row[1 + 2 * k] : 0x80) &&
-             at(k) <= (k < 3 ? row[2 + 2 * k] : 0xBF)) {
-        ++k;
+  for (size_t i = 0, take = 1; i < run.size(); i += take, take = 1) {
+    auto byte = static_cast<uint8_t>(run[i]);
+    long c = byte < 0x80                ? byte
+             : page == CODE_PAGE_UTF8 ? 0xFFFD
+                                      : kHighCharacters[page][byte - 0x80];
+    for (size_t k = 1; page == CODE_PAGE_UTF8 && k <= 4 && i + k <= run.size();
+         ++k) {
+      for (size_t n = k; n <= 4; ++n) {
+        for (char fill : {'\x80', '\xBF'}) {
+          long value =
+              Scalar(std::string(run.substr(i, k)) + std::string(n - k, fill));
+          if (value >= 0) take = k, c = n == k ? value : 0xFFFD;
+        }
       }
-      if (k > best) best = k, whole = k == row[0];
     }
-    if (whole) {
-      uint32_t c = best == 1 ? at(0) : at(0) & (0x7F >> best);
-      for (size_t k = 1; k < best; ++k) c = c << 6 | (at(k) & 0x3F);
-      chars.push_back(c);
-    } else {
-      chars.push_back(0xFFFD);
-    }
-    i += std::max<size_t>(best, 1);
+    if (c != 0) chars.push_back(static_cast<uint32_t>(c));
   }
   return chars;
 }
@@ -158,9 +154,8 @@ struct Paint {
 
 void Sgr(const std::vector<long>& p, Paint& paint) {
   for (size_t k = 0; k < p.size(); ++k) {
-    long v = p[k];
+    long v = p[k], next = k + 1 < p.size() ? p[k + 1] : -1;
     if (v == 38 || v == 48) {
-      long next = k + 1 < p.size() ? p[k + 1] : -1;
       k += next == 5 ? 2 : next == 2 ? 4 : 0;
     } else if (v == 0) {
       paint = Paint();
@@ -176,29 +171,48 @@ void Sgr(const std::vector<long>& p, Paint& paint) {
   }
 }
 
-// One line of board text as its terminal shows it: each character with the
-// colours it is shown in.
-std::vector<std::pair<uint32_t, int>> Cells(const std::string& line, int page,
-                                            Paint& paint) {
-  std::vector<std::pair<uint32_t, int>> cells;
-  std::string run;
-  auto end_run = [&] {
-    for (uint32_t c : Decode(run, page)) {
-      if (c < 0x80 || c > 0x9F) cells.push_back({c, paint.Shown()});
+// One line of board text as its terminal shows it, for HTML with colours
+// ('C') or without ('H'), or for a JSON string ('J').
+std::string Render(const std::string& line, int page, char kind,
+                   Paint& paint) {
+  std::string out, run;
+  int open = 0x70;  // the colours of the open span; 0x70: none is open
+  auto put = [&](uint32_t c, int shown) {
+    if (c >= 0x80 && c <= 0x9F) return;
+    if (kind == 'C' && shown != open) {
+      std::string f = "fg" + std::to_string(shown / 16);
+      std::string b = "bg" + std::to_string(shown % 16);
+      if (shown / 16 == 7) f.clear();
+      if (shown % 16 == 0) b.clear();
+      if (!f.empty() && !b.empty()) f += " ";
+      if (open != 0x70) out += "</span>";
+      if (shown != 0x70) out += "<span class=\"" + f + b + "\">";
+      open = shown;
     }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\u%04x", c);
+    bool unicode = c == 0x2028 || c == 0x2029 || c == '<' || c == '>' ||
+                   c == '&' || c == '\'';
+    if (kind != 'J') {
+      out += Html(Utf8(c));
+    } else if (c == '"' || c == '\\' || c == '\t') {
+      out += c == '\t' ? "\\t" : "\\" + Utf8(c);
+    } else {
+      out += unicode ? hex : Utf8(c);
+    }
+  };
+  auto end_run = [&] {
+    for (uint32_t c : Decode(run, page)) put(c, paint.Shown());
     run.clear();
   };
   for (size_t i = 0; i < line.size(); ++i) {
     auto byte = static_cast<uint8_t>(line[i]);
-    if (byte != 0x1B) {
-      if ((byte >= 0x20 && byte != 0x7F) || byte == '\t') {
-        run += line[i];
-      } else {
-        end_run();
-      }
+    if ((byte >= 0x20 && byte != 0x7F) || byte == '\t') {
+      run += line[i];
       continue;
     }
     end_run();
+    if (byte != 0x1B) continue;
     if (i + 1 == line.size() || line[i + 1] != '[') {
       ++i;
       continue;
@@ -214,50 +228,15 @@ std::vector<std::pair<uint32_t, int>> Cells(const std::string& line, int page,
          at = semi + 1) {
       std::string one = text.substr(at, semi - at);
       bool digits = one.find_first_not_of("0123456789") == one.npos;
-      numbers.push_back(!digits        ? -1
-                        : one.empty()  ? 0
-                        : one.size() > 9 ? 1000000000
-                                         : std::stol(one));
+      numbers.push_back(!digits ? -1 : one.size() > 9 ? 1000000000
+                                                       : std::atol(one.c_str()));
     }
     if (line[final] == 'm') Sgr(numbers, paint);
     long blanks = numbers[0] <= 0 ? 1 : std::min(numbers[0], 80L);
-    if (line[final] == 'C') cells.insert(cells.end(), blanks, {' ', 0x70});
+    for (long k = 0; line[final] == 'C' && k < blanks; ++k) put(' ', 0x70);
     i = final;
   }
   end_run();
-  return cells;
-}
-
-// A rendered line: HTML with spans (`colours`) or without, or JSON.
-std::string Render(const std::string& line, int page, char kind,
-                   Paint& paint) {
-  std::string out;
-  int open = 0x70;
-  for (auto [c, shown] : Cells(line, page, paint)) {
-    if (kind == 'C' && shown != open) {
-      if (open != 0x70) out += "</span>";
-      std::string f = "fg" + std::to_string(shown / 16);
-      std::string b = "bg" + std::to_string(shown % 16);
-      if (shown / 16 == 7) f.clear();
-      if (shown % 16 == 0) b.clear();
-      if (!f.empty() && !b.empty()) f += " ";
-      if (shown != 0x70) out += "<span class=\"" + f + b + "\">";
-      open = shown;
-    }
-    const char* json = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\t' ? "\\t"
-                       : nullptr;
-    char hex[8];
-    if (kind == 'J' && json != nullptr) {
-      out += json;
-    } else if (kind == 'J' && ((c != 0 && c < 0x80 &&
-                                std::strchr("<>&'", static_cast<int>(c))) ||
-                               c == 0x2028 || c == 0x2029)) {
-      std::snprintf(hex, sizeof hex, "\\u%04x", c);
-      out += hex;
-    } else {
-      out += kind == 'J' ? Utf8(c) : Html(Utf8(c));
-    }
-  }
   if (open != 0x70) out += "</span>";
   return out;
 }
