@@ -109,7 +109,7 @@ void PutCharacter(Output& out, uint32_t c) {
 
 // Decodes the UTF-8 character at `p` and writes it, or one U+FFFD for the
 // maximal subpart of an ill-formed sequence there; returns where the next
-// character starts. `end` ends the run.
+// character starts. `end` ends the line.
 const unsigned char* PutUtf8Character(Output& out, const unsigned char* p,
                                       const unsigned char* end) {
   unsigned char lead = *p++;

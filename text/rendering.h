@@ -28,13 +28,14 @@ struct Colours {
 };
 
 // A rendered line is at most this many bytes for each byte of the line,
-// plus kRenderSlack. The most any byte costs is within a cursor move of five
-// bytes ("ESC[80C"): eighty blanks, the span that they close and the one
-// opened after them, 111 bytes; a character costs at most 6 ("&quot;"), a
-// colour change 31 (a "</span>" and the widest "<span ...>").
+// plus kRenderSlack. The costliest bytes are a character and a cursor move
+// of five bytes ("ESC[80C") after it, over and over: 117 bytes for six (the
+// widest "<span ...>", "&quot;", "</span>" and eighty blanks). No other
+// character costs more than 6 bytes, nor another colour change more than 31.
 inline constexpr size_t kRenderGrowth = 24;
 inline constexpr size_t kRenderSlack = 64;
-inline constexpr size_t kRenderedLineCapacity = 255 * kRenderGrowth + kRenderSlack;
+inline constexpr size_t kRenderedLineCapacity =
+    255 * kRenderGrowth + kRenderSlack;
 
 // Renders `line` (at most 255 bytes) of code page `page` into `out`, which
 // holds kRenderedLineCapacity bytes; returns how many bytes it wrote. Colour
