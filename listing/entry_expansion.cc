@@ -1,5 +1,6 @@
 #include "listing/entry_expansion.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -45,17 +46,10 @@ constexpr std::string_view kTokenText[kTokens] = {
     "@BYTES@"};
 
 // The lengths of the shortest and the longest token.
-constexpr size_t TokenLength(bool longest) {
-  size_t length = kTokenText[0].size();
-  for (std::string_view token : kTokenText) {
-    if ((token.size() > length) == longest && token.size() != length) {
-      length = token.size();
-    }
-  }
-  return length;
-}
-constexpr size_t kShortestToken = TokenLength(false);
-constexpr size_t kLongestToken = TokenLength(true);
+constexpr size_t kShortestToken =
+    std::ranges::min(kTokenText, {}, &std::string_view::size).size();
+constexpr size_t kLongestToken =
+    std::ranges::max(kTokenText, {}, &std::string_view::size).size();
 
 // Writes `text` (at most 255 bytes) with the HTML escapes.
 void PutHtml(OutputPage& page, std::string_view text) {
