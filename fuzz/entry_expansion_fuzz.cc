@@ -194,6 +194,7 @@ std::string Render(const std::string& line, int page, char kind,
          at = semi + 1) {
       std::string one = text.substr(at, semi - at);
       bool digits = one.find_first_not_of("0123456789") == one.npos;
+      one.erase(0, one.find_first_not_of('0'));  // leading zeros count nothing
       numbers.push_back(!digits ? -1 : one.size() > 9 ? 1000000000
                                                        : std::atol(one.c_str()));
     }
