@@ -22,8 +22,9 @@ namespace {
 // little-endian; a text is a length byte, and a length past the field's
 // capacity keeps the whole field.
 int32_t Int32At(std::string_view bytes, size_t at) {
-  return int32_t(uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-                 uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24);
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | uint8_t(bytes[at + i]);
+  return int32_t(value);
 }
 
 std::string_view TextAt(std::string_view bytes, size_t at, size_t capacity) {
@@ -38,8 +39,8 @@ void CheckDescription(const DescriptionStore& store, std::string_view file,
   static Description description;  // 64 KiB: kept from call to call
   int error = ReadDescription(store, offset, lines, &description);
   FUZZ_CHECK(readable ? error == 0 : error == kErrorShortRead);
-  FUZZ_CHECK(description.Count >= 0 && description.Count <= lines);
-  FUZZ_CHECK(!readable || description.Count == lines);
+  FUZZ_CHECK(description.Count >= 0 && description.Count <= lines &&
+             (!readable || description.Count == lines));
   for (int i = 0; i < description.Count; ++i) {
     FUZZ_CHECK(size_t(i) < expected.size() &&
                DescriptionLine(description, i) == expected[i]);
@@ -78,14 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // descriptions are read back.
   for (size_t at = 0; at + 118 <= file.size(); at += 118) {
     FileListRecord record;
-    FUZZ_CHECK(!AtEndOfFileList(list) && ReadFileListRecord(list, &record) == 0);
+    FUZZ_CHECK(!AtEndOfFileList(list) &&
+               ReadFileListRecord(list, &record) == 0);
     std::string_view raw = std::string_view(file).substr(at);
     FUZZ_CHECK(View(record.Name) == TextAt(raw, 0, 70));
-    FUZZ_CHECK(record.Size == Int32At(raw, 71) && record.Flags == uint8_t(raw[110]));
+    FUZZ_CHECK(record.Size == Int32At(raw, 71) &&
+               record.Flags == uint8_t(raw[110]));
     FUZZ_CHECK(record.DescriptionOffset == Int32At(raw, 111) &&
                record.DescriptionLines == uint8_t(raw[115]));
     if (at < 16 * 118) {
-      CheckDescription(store, file, record.DescriptionOffset, record.DescriptionLines);
+      CheckDescription(store, file, record.DescriptionOffset,
+                       record.DescriptionLines);
     }
   }
   FUZZ_CHECK(AtEndOfFileList(list));

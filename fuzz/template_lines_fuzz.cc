@@ -35,7 +35,8 @@ void CheckLines(const ShortText& path, bool regular, std::string_view bytes) {
     FUZZ_CHECK(has_line == (start < bytes.size()));
     if (!has_line) break;
     size_t end = std::min(bytes.find_first_of("\r\n", start), bytes.size());
-    FUZZ_CHECK(View(line) == bytes.substr(start, std::min<size_t>(end - start, 255)));
+    FUZZ_CHECK(View(line) ==
+               bytes.substr(start, std::min<size_t>(end - start, 255)));
     start = end + 1 + (bytes.substr(end, 2) == "\r\n");
   }
   CloseTemplate(reader);
@@ -48,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view body(reinterpret_cast<const char*>(data + 2),
                         std::min(size - 2, kMaxTemplateSize));
   std::string bytes(body);
-  for (int i = data[1] % 32; i > 0 && bytes.size() + body.size() <= kMaxTemplateSize; --i) {
+  for (int i = data[1] % 32;
+       i > 0 && bytes.size() + body.size() <= kMaxTemplateSize; --i) {
     bytes += body;
   }
   CheckLines(DescriptorPath(MemoryFile(bytes)), true, bytes);
@@ -62,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(pipe2(ends, O_DIRECT | O_CLOEXEC) == 0);
   for (size_t at = 0; at < bytes.size(); at += packet) {
     std::string_view part = std::string_view(bytes).substr(at, packet);
-    FUZZ_CHECK(write(ends[1], part.data(), part.size()) == ssize_t(part.size()));
+    FUZZ_CHECK(write(ends[1], part.data(), part.size()) ==
+               ssize_t(part.size()));
   }
   close(ends[1]);
   CheckLines(DescriptorPath(ends[0]), false, bytes);

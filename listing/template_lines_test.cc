@@ -26,8 +26,9 @@ TEST(TemplateLinesTest, ShortReadsEndARegularFileOnlyAtItsSize) {
     }
     if (size == 0) close(ends[1]);
     TemplateReader reader;
-    ASSERT_EQ(0, ReopenTemplate(MakeShortText("/dev/fd/" + std::to_string(ends[0])),
-                                {.Size = size, .Regular = true}, reader));
+    ASSERT_EQ(
+        0, ReopenTemplate(MakeShortText("/dev/fd/" + std::to_string(ends[0])),
+                          {.Size = size, .Regular = true}, reader));
     fcntl(reader.Fd, F_SETFL, O_NONBLOCK);
     std::string read_back;
     ShortText line;
