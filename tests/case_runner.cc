@@ -25,7 +25,9 @@
 // \\ \xHH \r \t \e; a "\" ending a line joins it to the next. A content line
 // beginning "--- " or "=== " is written "\x2d-- " or "\x3d== ". In stdout
 // and stderr, whole lines @GREETING@, @WORKING@ and @FATAL N@ stand for the
-// greeting, the greeting and "- Working ... ", and a fatal report of error N.
+// greeting, the greeting and "- Working ... ", and a fatal report of error N;
+// such a line may follow one that a "\" joins to it ("\e[m\" before
+// @WORKING@ is the reset that precedes the greeting on a terminal).
 // Scripts and the run line find in their environment: $PELLIDOR (the built
 // program, with the emulator of a cross build), $MAKE_BOARD, and, added
 // since, $ADDR2LINE (addr2line -e the program, for the target machine) and
