@@ -31,6 +31,37 @@ bool ParseNumber(std::string_view field, int64_t low, int64_t high,
          *value >= low && *value <= high;
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Gives in `*bytes` what `text` states, "\\" and "\xHH" decoded; false on
+// any other backslash.
+bool Unescape(std::string_view text, std::string* bytes) {
+  bytes->clear();
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != '\\') {
+      *bytes += text[at];
+    } else if (text.substr(at + 1, 1) == "\\") {
+      *bytes += '\\';
+      at += 1;
+    } else if (text.substr(at + 1, 1) == "x" && text.size() - at >= 4 &&
+               HexDigit(text[at + 2]) >= 0 && HexDigit(text[at + 3]) >= 0) {
+      *bytes += static_cast<char>(HexDigit(text[at + 2]) * 16 +
+                                  HexDigit(text[at + 3]));
+      at += 3;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+constexpr const char* kBadEscape = "a \\ not followed by \\ or xHH";
+
 std::string AddBase(std::string_view name, BoardText* board) {
   if (name.empty()) return "base without a name";
   if (name.find('/') != npos) return "base name holds a \"/\"";
@@ -53,10 +84,10 @@ std::string AddFile(std::string_view fields, BoardText* board) {
   if (!ParseNumber(NextField(&fields), 0, 255, &flags)) {
     return "flags are not a number from 0 to 255";
   }
-  if (fields.empty()) return "file without a name";
-  if (fields.size() > kNameLimit) return "name longer than 70 bytes";
   BoardFile file;
-  file.Name = fields;
+  if (!Unescape(fields, &file.Name)) return kBadEscape;
+  if (file.Name.empty()) return "file without a name";
+  if (file.Name.size() > kNameLimit) return "name longer than 70 bytes";
   // 4294967295 is stored as the same 32 bits as -1.
   file.Size = static_cast<int32_t>(static_cast<uint32_t>(size));
   file.Flags = static_cast<uint8_t>(flags);
@@ -68,11 +99,13 @@ std::string AddDescriptionLine(std::string_view text, BoardText* board) {
   if (board->Bases.empty() || board->Bases.back().Files.empty()) {
     return "desc before the base's first file line";
   }
-  if (text.size() > kTextLimit) return "desc longer than 255 bytes";
+  std::string bytes;
+  if (!Unescape(text, &bytes)) return kBadEscape;
+  if (bytes.size() > kTextLimit) return "desc longer than 255 bytes";
   std::vector<std::string>& lines =
       board->Bases.back().Files.back().Description;
   if (lines.size() == kDescriptionLimit) return "more than 255 desc lines";
-  lines.emplace_back(text);
+  lines.push_back(std::move(bytes));
   return "";
 }
 

@@ -21,7 +21,13 @@
 //   desc A description line       a line (0..255 bytes) of the last file;
 //   desc                          "desc" alone is an empty line
 //
-// A CR before a line's LF is dropped. Not part of the program.
+// Names and descriptions can state any byte: "\\" is a backslash and
+// "\xHH" (two hexadecimal digits, either case) the byte HH, so that "\x1b"
+// writes an ESC, "\xc9\xcd\xbb" a code page 437 box top and "\x20" a blank
+// that ends a line; any other backslash is an error. Lengths count the bytes
+// stated. The listdir and base fields are paths on this machine and are
+// taken as written, a backslash as a backslash. A CR before a line's LF is
+// dropped. Not part of the program.
 
 // One base of the description, its files in the order given.
 struct TextBase {
