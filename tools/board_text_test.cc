@@ -1,6 +1,7 @@
 // make_board: the committed example board is what examples/board.txt gives,
-// the program lists it, an error in a description names its line, and
-// escapes state any byte.
+// the program lists it in a page that tidy passes and in a feed whose every
+// line is JSON, an error in a description names its line, and escapes state
+// any byte.
 
 #include <sys/wait.h>
 
@@ -27,7 +28,7 @@ TEST_F(ExampleBoardTest, MakeBoardRebuildsTheBoardTheProgramLists) {
     EXPECT_EQ(ReadBytes(entry.path()), ReadBytes(Path(name))) << name;
     ++committed;
   }
-  EXPECT_EQ(7, committed);  // korvel.dat and three bases
+  EXPECT_EQ(9, committed);  // korvel.dat and four bases
 
   RunResult run =
       RunProgram({"examples/board", "examples/page.html", "examples/entry.html",
@@ -35,15 +36,37 @@ TEST_F(ExampleBoardTest, MakeBoardRebuildsTheBoardTheProgramLists) {
                  SOURCE_DIR);
   EXPECT_EQ(0, run.Status) << run.Output;
   std::string page = ReadBytes(Path("listing.html"));
-  // Uploaders' names and descriptions reach the page escaped.
+  // Names as stored and descriptions rendered from code page 437, escaped;
+  // colours carry from line to line, a cursor move gives blanks.
   for (const char* part :
-       {"<a href=\"/files/texts/rules.txt\">RULES.TXT</a>",
-        "<a href=\"/files/utils/tiny%20tools.zip\">TINY TOOLS.ZIP</a>",
-        "<a href=\"/files/games/cat%26mouse.zip\">CAT&amp;MOUSE.ZIP</a>",
-        "Cat &amp; Mouse &lt;deluxe&gt;: chase"}) {
+       {"<a href=\"/files/texts/Rules.txt\">Rules.txt</a>",
+        "<a href=\"/files/utils/Tiny%20Tools.zip\">Tiny Tools.zip</a>",
+        "<a href=\"/files/games/Cat%26Mouse.zip\">Cat&amp;Mouse.zip</a>",
+        "<a href=\"/files/art/Caf%82-Fonts.zip\">Caf\u00e9-Fonts.zip</a>",
+        "Cat &amp; Mouse &lt;deluxe&gt;: chase the mouse through 40 rooms;<br>",
+        "<td class=\"desc\"><span class=\"fg15 bg4\"> \u2593\u2592\u2591 BBS GFX",
+        "<span class=\"fg0 bg6\"> Mail </span><br>      <span class=\"fg8\">"}) {
     EXPECT_NE(std::string::npos, page.find(part)) << part;
   }
   EXPECT_EQ(std::string::npos, page.find("ERROR")) << page;
+  std::string tidy = "tidy -e -q " + Path("listing.html");
+  EXPECT_EQ(0, std::system(tidy.c_str()));  // no error, no warning
+
+  // The feed: a JSON object for each of the 39 listed files, a line each.
+  run = RunProgram({"examples/board", "examples/feed-page.txt",
+                    "examples/feed-entry.txt", "NONE", Path("feed.jsonl")},
+                   SOURCE_DIR);
+  EXPECT_EQ(0, run.Status) << run.Output;
+  std::string json = "python3 -c 'import json, sys; sys.exit(39 != len([json."
+                     "loads(l) for l in open(sys.argv[1], \"rb\")]))' " +
+                     Path("feed.jsonl");
+  EXPECT_EQ(0, std::system(json.c_str()));
+  EXPECT_NE(std::string::npos,
+            ReadBytes(Path("feed.jsonl"))
+                .find("{\"name\": \"Tiny Tools.zip\", \"link\": \"https://"
+                      "bbs.example.net/files/utils/Tiny%20Tools.zip\", \"bytes"
+                      "\": 512, \"description\": \"Three tiny command-line "
+                      "tools in 512 bytes.\"}\n"));
 }
 
 TEST_F(ExampleBoardTest, MakeBoardNamesTheLineInError) {
