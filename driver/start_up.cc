@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "system/console.h"
 #include "system/fatal.h"
 #include "system/file_io.h"
+#include "text/code_pages.h"
 #include "text/text_helpers.h"
 
 namespace {
@@ -95,6 +97,11 @@ int StartUp(int argc, char** argv, RunState& run,
     return Refuse(
         "Usage: PELLIDOR [korvel_dir] [template 1] [template 2] [template 3] "
         "[output]");
+  }
+  const char* code_page = std::getenv("PELLIDOR_CODEPAGE");
+  if (!ParseCodePage(code_page == nullptr ? "" : code_page,
+                     &run.BoardCodePage)) {
+    return Refuse("ERROR: Unknown code page in PELLIDOR_CODEPAGE!");
   }
   run.BoardDirectory = Argument(argv[1]);
   run.PageTemplatePath = Argument(argv[2]);

@@ -18,14 +18,15 @@ ShortText BaseFilePath(const RunState& run, const ShortText& base_name,
 // Opens the chosen entry template anew and expands each of its lines.
 void WriteEntry(const ShortText& template_path, const FileFacts& facts,
                 const FileListRecord& record, const ShortText& link_path,
-                const DescriptionStore& store, OutputPage& page) {
+                const DescriptionStore& store, CodePage code_page,
+                OutputPage& page) {
   TemplateReader reader;
   if (int error = ReopenTemplate(template_path, facts, reader); error != 0) {
     FatalIoError(error);
   }
   ShortText line;
   while (NextTemplateLine(reader, &line)) {
-    ExpandEntryLine(line, record, link_path, store, page);
+    ExpandEntryLine(line, record, link_path, store, code_page, page);
   }
   CloseTemplate(reader);
 }
@@ -61,11 +62,11 @@ void WriteBaseList(const RunState& run, OutputPage& page,
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
       WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, record,
-                 link_path, store, page);
+                 link_path, store, run.BoardCodePage, page);
     } else {
       alternate = true;
       WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, record,
-                 link_path, store, page);
+                 link_path, store, run.BoardCodePage, page);
     }
   }
   CloseDescriptionStore(store);

@@ -125,12 +125,12 @@ TEST_F(BaseListTest, ExpandsEscapingTokens) {
       "/f/HLNAME@ @hlname@\n"
       "&lt;ULNAME@ <\n"
       "A%26LNAME@|@LNAME@\n"
-      "@HNAME@ @ULNAM@ @HHDESC@ @XLNAME@ @HUNAME @UUNAME\n",
+      "@HXNAME@ @ULNAM@ @HHDESC@ @XLNAME@ @HUNAME @UUNAME\n",
       Run("@LNAME@@HLNAME@@ULNAME@@UNAME@ @hlname@ @LNAME@\n"
           "@PATH@HLNAME@ @hlname@\n"
           "@HDESC@ULNAME@ @DESC@\n"
           "@UUNAME@LNAME@|@LNAME@\n"
-          "@HNAME@ @ULNAM@ @HHDESC@ @XLNAME@ @HUNAME @UUNAME\n"));
+          "@HXNAME@ @ULNAM@ @HHDESC@ @XLNAME@ @HUNAME @UUNAME\n"));
 }
 
 TEST_F(BaseListTest, MissingOrBadDescriptionsEndTheRun) {

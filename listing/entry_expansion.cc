@@ -4,13 +4,16 @@
 
 #include "system/fatal.h"
 #include "text/escaping.h"
+#include "text/rendering.h"
 #include "text/text_helpers.h"
 
 namespace {
 
-// The tokens: the six that copy the record's data as it is, then the five
-// that escape the uploaders' text for HTML ("@H...@") or for a link
-// ("@U...@").
+// The tokens: the six that copy the record's data as it is, the five that
+// escape the uploaders' text for HTML ("@H...@") or for a link ("@U...@"),
+// then those that give the name as stored, raw, for HTML or for a link, the
+// name and description rendered as the board's terminals show them, for
+// HTML ("@T...@") or for a JSON string ("@J...@"), and the size in bytes.
 enum Token {
   kLowerName,
   kUpperName,
@@ -23,16 +26,35 @@ enum Token {
   kHtmlDesc,
   kLinkLowerName,
   kLinkUpperName,
+  kName,
+  kHtmlName,
+  kLinkName,
+  kTextName,
+  kTextDesc,
+  kJsonName,
+  kJsonDesc,
+  kBytes,
   kTokens
 };
 
 constexpr std::string_view kTokenText[kTokens] = {
     "@LNAME@",  "@UNAME@",  "@SIZEK@", "@SIZEB@",  "@DESC@",  "@PATH@",
-    "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@"};
+    "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@", "@NAME@",
+    "@HNAME@",  "@URLNAME@", "@TNAME@", "@TDESC@", "@JNAME@",  "@JDESC@",
+    "@BYTES@"};
 
 // The lengths of the shortest and the longest token.
-constexpr size_t kShortestToken = 6;
-constexpr size_t kLongestToken = 8;
+constexpr size_t TokenLength(bool longest) {
+  size_t length = kTokenText[0].size();
+  for (std::string_view token : kTokenText) {
+    if ((token.size() > length) == longest && token.size() != length) {
+      length = token.size();
+    }
+  }
+  return length;
+}
+constexpr size_t kShortestToken = TokenLength(false);
+constexpr size_t kLongestToken = TokenLength(true);
 
 // Writes `text` (at most 255 bytes) with the HTML escapes.
 void PutHtml(OutputPage& page, std::string_view text) {
@@ -46,6 +68,16 @@ void PutLink(OutputPage& page, std::string_view text) {
   PutPageBytes(page, escaped, EscapeForLink(text, escaped));
 }
 
+// Reads the whole description before any of it is written: one that runs
+// past the end of the file ends the run and adds nothing to the page.
+void ReadWholeDescription(const FileListRecord& record,
+                          const DescriptionStore& store,
+                          Description& description) {
+  int error = ReadDescription(store, record.DescriptionOffset,
+                              record.DescriptionLines, &description);
+  if (error != 0) FatalIoError(error);
+}
+
 // The description lines one after the other, each but the last joined with
 // a blank into one text of at most 255 bytes: a 255-byte line loses its
 // blank. With `html`, each line is written with the HTML escapes (a blank
@@ -54,9 +86,7 @@ void WriteDescription(const FileListRecord& record,
                       const DescriptionStore& store, bool html,
                       OutputPage& page) {
   Description description;
-  int error = ReadDescription(store, record.DescriptionOffset,
-                              record.DescriptionLines, &description);
-  if (error != 0) FatalIoError(error);
+  ReadWholeDescription(record, store, description);
   for (int i = 0; i < description.Count; ++i) {
     std::string_view text = DescriptionLine(description, i);
     if (html) {
@@ -70,9 +100,36 @@ void WriteDescription(const FileListRecord& record,
   }
 }
 
+// Writes `text` rendered, starting from the default colours.
+void PutRendered(OutputPage& page, std::string_view text, CodePage code_page,
+                 RenderMode mode) {
+  Colours colours;
+  char rendered[kRenderedLineCapacity];
+  PutPageBytes(page, rendered,
+               RenderLine(text, code_page, mode, colours, rendered));
+}
+
+// The description lines rendered, joined by "<br>" for HTML and by the two
+// bytes \n inside a JSON string; the colours carry from line to line.
+void WriteRenderedDescription(const FileListRecord& record,
+                              const DescriptionStore& store,
+                              CodePage code_page, RenderMode mode,
+                              OutputPage& page) {
+  Description description;
+  ReadWholeDescription(record, store, description);
+  Colours colours;
+  char rendered[kRenderedLineCapacity];
+  for (int i = 0; i < description.Count; ++i) {
+    if (i > 0) PutPageText(page, mode == RENDER_JSON ? "\\n" : "<br>");
+    PutPageBytes(page, rendered,
+                 RenderLine(DescriptionLine(description, i), code_page, mode,
+                            colours, rendered));
+  }
+}
+
 void WriteReplacement(Token token, const FileListRecord& record,
                       const ShortText& link_path, const DescriptionStore& store,
-                      OutputPage& page) {
+                      CodePage code_page, OutputPage& page) {
   switch (token) {
     case kLowerName:
       PutPageText(page, View(LowerText(record.Name)));
@@ -106,6 +163,32 @@ void WriteReplacement(Token token, const FileListRecord& record,
       break;
     case kLinkUpperName:
       PutLink(page, View(UpperText(record.Name)));
+      break;
+    case kName:
+      PutPageText(page, View(record.Name));
+      break;
+    case kHtmlName:
+      PutHtml(page, View(record.Name));
+      break;
+    case kLinkName:
+      PutLink(page, View(record.Name));
+      break;
+    case kTextName:
+      PutRendered(page, View(record.Name), code_page, RENDER_HTML);
+      break;
+    case kTextDesc:
+      WriteRenderedDescription(record, store, code_page, RENDER_HTML_COLOURS,
+                               page);
+      break;
+    case kJsonName:
+      PutRendered(page, View(record.Name), code_page, RENDER_JSON);
+      break;
+    case kJsonDesc:
+      WriteRenderedDescription(record, store, code_page, RENDER_JSON, page);
+      break;
+    case kBytes:
+      PutPageText(page, View(UnsignedDecimalText(
+                            static_cast<uint32_t>(record.Size))));
       break;
     case kTokens:
       break;
@@ -166,7 +249,7 @@ int FindTokens(const ShortText& line, TokenPlace (&places)[kTokens]) {
 
 void ExpandEntryLine(const ShortText& line, const FileListRecord& record,
                      const ShortText& link_path, const DescriptionStore& store,
-                     OutputPage& page) {
+                     CodePage code_page, OutputPage& page) {
   TokenPlace places[kTokens];
   int count = FindTokens(line, places);
   size_t i = 0;  // the first byte of the line not yet written
@@ -174,7 +257,8 @@ void ExpandEntryLine(const ShortText& line, const FileListRecord& record,
     // A token that begins inside one already replaced stays as it is.
     if (places[n].Position < i) continue;
     PutPageBytes(page, line.Bytes + i, places[n].Position - i);
-    WriteReplacement(places[n].Which, record, link_path, store, page);
+    WriteReplacement(places[n].Which, record, link_path, store, code_page,
+                     page);
     i = places[n].Position + kTokenText[places[n].Which].size();
   }
   PutPageBytes(page, line.Bytes + i, line.Length - i);

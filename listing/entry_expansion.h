@@ -4,17 +4,21 @@
 #include "board/board_files.h"
 #include "board/records.h"
 #include "listing/output_page.h"
+#include "text/code_pages.h"
 #include "text/short_text.h"
 
 // Writes one entry-template line to the page with the first occurrence of
-// each token ("@LNAME@", "@UNAME@", "@SIZEK@", "@SIZEB@", "@DESC@",
-// "@PATH@", and the escaping "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@",
-// "@UUNAME@", in any letter case) replaced by the record's data, then a line
+// each token (in any letter case) replaced by the record's data, then a line
 // end. A token that starts inside one already replaced stays as it is. The
-// description is read anew for "@DESC@" and "@HDESC@"; a failed read ends
+// tokens copy the data as it is ("@LNAME@", "@UNAME@", "@NAME@", "@SIZEK@",
+// "@SIZEB@", "@BYTES@", "@DESC@", "@PATH@"), escape it for HTML ("@HLNAME@",
+// "@HUNAME@", "@HNAME@", "@HDESC@") or a link ("@ULNAME@", "@UUNAME@",
+// "@URLNAME@"), or render text of `code_page` for HTML ("@TNAME@",
+// "@TDESC@") or a JSON string ("@JNAME@", "@JDESC@"). Each description token
+// reads the description anew, whole, before writing it; a failed read ends
 // the run.
 void ExpandEntryLine(const ShortText& line, const FileListRecord& record,
                      const ShortText& link_path, const DescriptionStore& store,
-                     OutputPage& page);
+                     CodePage code_page, OutputPage& page);
 
 #endif  // LISTING_ENTRY_EXPANSION_H_

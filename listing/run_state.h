@@ -3,6 +3,7 @@
 
 #include "board/records.h"
 #include "system/file_io.h"
+#include "text/code_pages.h"
 #include "text/short_text.h"
 
 // What start-up learns before the page pass; only read afterwards.
@@ -19,6 +20,8 @@ struct RunState {
   FileFacts EntryTemplateFacts;
   FileFacts AlternateTemplateFacts;
   BoardConfig Config;
+  // The character set of the board's names and descriptions.
+  CodePage BoardCodePage = CODE_PAGE_437;
 };
 
 #endif  // LISTING_RUN_STATE_H_

@@ -46,6 +46,12 @@ ShortText DecimalText(int32_t value) {
   return text;
 }
 
+ShortText UnsignedDecimalText(uint32_t value) {
+  char digits[10];
+  int count = Digits(value, digits);
+  return MakeShortText(std::string_view(digits, static_cast<size_t>(count)));
+}
+
 ShortText GroupedDecimalText(int32_t value) {
   char digits[10];
   int count = Digits(Magnitude(value), digits);

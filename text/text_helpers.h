@@ -26,6 +26,9 @@ ShortText LowerText(const ShortText& text);
 // The shortest decimal form: "-" for a negative value, no plus, no grouping.
 ShortText DecimalText(int32_t value);
 
+// The shortest decimal form of an unsigned value, no grouping.
+ShortText UnsignedDecimalText(uint32_t value);
+
 // Decimal digits grouped by threes from the right with ","; a negative value
 // keeps its sign in front of the grouped digits (-1536 gives -1,536).
 ShortText GroupedDecimalText(int32_t value);
