@@ -147,18 +147,42 @@ const unsigned char* PutUtf8Character(Output& out, const unsigned char* p,
   return p;
 }
 
-// Writes a run of text bytes, decoded on its own.
-void PutRun(Output& out, const unsigned char* p, const unsigned char* end,
-            CodePage page) {
-  if (page == CODE_PAGE_UTF8) {
-    while (p < end) p = PutUtf8Character(out, p, end);
-    return;
+// Writes the character that starts at `p`, a text byte that is not plain,
+// and returns where the next one starts. Every byte that ends a run of text
+// (a control byte, ESC) is below 0x80 and so ends a UTF-8 sequence too: runs
+// are decoded on their own without being marked.
+const unsigned char* PutTextCharacter(Output& out, const unsigned char* p,
+                                      const unsigned char* end,
+                                      CodePage page) {
+  if (*p < 0x80) {
+    PutCharacter(out, *p);
+  } else if (page == CODE_PAGE_UTF8) {
+    return PutUtf8Character(out, p, end);
+  } else if (uint32_t c = kHighCharacters[page][*p - 0x80]; c != 0) {
+    PutCharacter(out, c);  // 0: a byte that the page leaves undefined
   }
-  for (; p < end; ++p) {
-    uint32_t c = *p < 0x80 ? *p : kHighCharacters[page][*p - 0x80];
-    if (c != 0) PutCharacter(out, c);  // 0: a byte the page leaves undefined
-  }
+  return p + 1;
 }
+
+// Which bytes stand for themselves in every code page and need no escape:
+// most of a line is copied as it is.
+struct PlainBytes {
+  bool Html[256] = {};
+  bool Json[256] = {};
+};
+
+constexpr PlainBytes MakePlainBytes() {
+  PlainBytes plain;
+  for (int byte = 0x20; byte < 0x7F; ++byte) {
+    bool markup = byte == '&' || byte == '<' || byte == '>' || byte == '"' ||
+                  byte == '\'';
+    plain.Html[byte] = !markup;
+    plain.Json[byte] = !markup && byte != '\\';
+  }
+  return plain;
+}
+
+constexpr PlainBytes kPlainBytes = MakePlainBytes();
 
 // The value of a parameter of a control sequence: empty is 0.
 int ParameterValue(std::string_view text) {
@@ -239,12 +263,19 @@ size_t RenderLine(std::string_view line, CodePage page, RenderMode mode,
   Output output{out, mode, ShownColours(colours)};
   auto p = reinterpret_cast<const unsigned char*>(line.data());
   const unsigned char* end = p + line.size();
+  const bool* plain = mode == RENDER_JSON ? kPlainBytes.Json : kPlainBytes.Html;
   while (p < end) {
+    if (plain[*p]) {
+      const unsigned char* stretch_end = p + 1;
+      while (stretch_end < end && plain[*stretch_end]) ++stretch_end;
+      if (mode == RENDER_HTML_COLOURS) SwitchSpan(output, output.Shown);
+      std::memcpy(output.Next, p, static_cast<size_t>(stretch_end - p));
+      output.Next += stretch_end - p;
+      p = stretch_end;
+      continue;
+    }
     if (IsTextByte(*p)) {
-      const unsigned char* run_end = p + 1;
-      while (run_end < end && IsTextByte(*run_end)) ++run_end;
-      PutRun(output, p, run_end, page);
-      p = run_end;
+      p = PutTextCharacter(output, p, end, page);
       continue;
     }
     // A control byte other than ESC is dropped, and so is an ESC that ends
