@@ -39,8 +39,11 @@ struct FileList {
   uint8_t Buffer[kFileListChunkRecords * kFileListRecordSize];
 };
 
-// Opens the ".dir" file at `path`; on failure nothing stays open.
-int OpenFileList(const ShortText& path, FileList& list);
+// Opens the ".dir" file at `path` and, when `facts` is given, tells what it
+// is; on failure nothing
+// stays open.
+int OpenFileList(const ShortText& path, FileList& list,
+                 FileFacts* facts = nullptr);
 
 // True when every whole record has been read.
 bool AtEndOfFileList(const FileList& list);
@@ -55,8 +58,10 @@ struct DescriptionStore {
   int Fd = -1;
 };
 
-// Opens the ".des" file at `path`.
-int OpenDescriptionStore(const ShortText& path, DescriptionStore& store);
+// Opens the ".des" file at `path` and, when `facts` is given, tells what it
+// is.
+int OpenDescriptionStore(const ShortText& path, DescriptionStore& store,
+                         FileFacts* facts = nullptr);
 
 void CloseDescriptionStore(DescriptionStore& store);
 

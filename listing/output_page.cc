@@ -23,6 +23,7 @@ void StartPage(OutputPage& page, int fd) {
   struct termios settings;
   page.Fd = fd;
   page.IsTerminal = tcgetattr(fd, &settings) == 0;
+  if (GetFileFacts(fd, &page.Facts) != 0) page.Facts = FileFacts{};
   page.Used = 0;
 }
 

@@ -3,8 +3,12 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace {
 
@@ -49,10 +53,29 @@ int StatusOf(int fd, struct stat* status) {
   return result != 0 ? IoErrorFromErrno(errno) : 0;
 }
 
+// stat, symbolic links followed, repeated when a signal interrupts it.
+int PathStatus(int directory_fd, const char* path, struct stat* status) {
+  int result;
+  do {
+    result = ::fstatat(directory_fd, path, status, 0);
+  } while (result != 0 && errno == EINTR);
+  return result != 0 ? IoErrorFromErrno(errno) : 0;
+}
+
+// Letter case aside, as a copy from a case-blind file system may have it.
 bool EndsInOneOf(std::string_view name,
                  std::span<const std::string_view> endings) {
+  auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (std::string_view ending : endings) {
-    if (name.ends_with(ending)) return true;
+    if (name.size() < ending.size()) continue;
+    std::string_view tail = name.substr(name.size() - ending.size());
+    bool same = true;
+    for (size_t i = 0; i < ending.size(); ++i) {
+      same = same && lower(tail[i]) == lower(ending[i]);
+    }
+    if (same) return true;
   }
   return false;
 }
@@ -78,7 +101,7 @@ int IoErrorFromErrno(int errno_value) {
     case EEXIST:
     case EROFS:
     case EISDIR:
-      return 5;
+      return kErrorAccessDenied;
     case EBADF:
       return 6;
     case EINTR:
@@ -129,7 +152,7 @@ int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
   int error = StatusOf(*fd, &status);
-  if (error == 0 && S_ISDIR(status.st_mode)) error = IoErrorFromErrno(EISDIR);
+  if (error == 0 && S_ISDIR(status.st_mode)) error = kErrorAccessDenied;
   if (error != 0) {
     CloseFile(*fd);
     *fd = -1;
@@ -213,13 +236,11 @@ int GetFileFacts(int fd, FileFacts* facts) {
 }
 
 int GetPathFacts(const ShortText& path, FileFacts* facts) {
-  PathBuffer c_path = CPath(path);
   struct stat status;
-  int result;
-  do {
-    result = ::stat(c_path.Bytes, &status);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return IoErrorFromErrno(errno);
+  if (int error = PathStatus(AT_FDCWD, CPath(path).Bytes, &status);
+      error != 0) {
+    return error;
+  }
   *facts = FactsFrom(status);
   return 0;
 }
@@ -228,30 +249,73 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
   return a.Device == b.Device && a.Inode == b.Inode;
 }
 
-bool DirectoryHoldsFile(const ShortText& directory,
-                        std::span<const std::string_view> endings,
-                        const FileFacts& file) {
+int FindInDirectory(const ShortText& directory,
+                    std::span<const std::string_view> endings,
+                    const FileFacts& file, bool* found) {
+  *found = false;
   int fd =
       OpenRepeating(CPath(directory).Bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return IoErrorFromErrno(errno);
   DIR* entries = ::fdopendir(fd);
   if (entries == nullptr) {
+    int error = IoErrorFromErrno(errno);
     ::close(fd);
-    return false;
+    return error;
   }
-  bool found = false;
-  while (!found) {
+  int error = 0;
+  while (!*found) {
+    // Only errno tells the end of the entries from a failed read.
+    errno = 0;
     const struct dirent* entry = ::readdir(entries);
-    if (entry == nullptr) break;
+    if (entry == nullptr) {
+      if (errno != 0) error = IoErrorFromErrno(errno);
+      break;
+    }
     if (!EndsInOneOf(entry->d_name, endings)) continue;
     // The entry's own inode would miss a symbolic link to the file.
     struct stat status;
-    int result;
-    do {
-      result = ::fstatat(fd, entry->d_name, &status, 0);
-    } while (result != 0 && errno == EINTR);
-    found = result == 0 && SameFile(FactsFrom(status), file);
+    *found = PathStatus(fd, entry->d_name, &status) == 0 &&
+             SameFile(FactsFrom(status), file);
   }
   ::closedir(entries);
-  return found;
+  return error;
+}
+
+bool LiesDirectlyIn(const ShortText& path, const ShortText& directory,
+                    std::span<const std::string_view> endings) {
+  char real[PATH_MAX];
+  const char* name = real;
+  if (::realpath(CPath(path).Bytes, real) == nullptr) {
+    PathBuffer given = CPath(path);
+    std::memcpy(real, given.Bytes, sizeof given.Bytes);
+  }
+  // The directory part keeps its last "/", so that "/" stays the root; a
+  // name without one lies in the working directory.
+  char* slash = std::strrchr(real, '/');
+  char parent[PATH_MAX] = ".";
+  if (slash != nullptr) {
+    name = slash + 1;
+    size_t length = static_cast<size_t>(slash - real) + 1;
+    std::memcpy(parent, real, length);
+    parent[length] = '\0';
+  }
+  struct stat in_parent;
+  struct stat listed;
+  return EndsInOneOf(name, endings) &&
+         PathStatus(AT_FDCWD, parent, &in_parent) == 0 &&
+         PathStatus(AT_FDCWD, CPath(directory).Bytes, &listed) == 0 &&
+         SameFile(FactsFrom(in_parent), FactsFrom(listed));
+}
+
+int GetOffset(int fd, int64_t* offset) {
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return IoErrorFromErrno(errno);
+  *offset = at;
+  return 0;
+}
+
+int SetOffset(int fd, int64_t offset) {
+  return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0
+             ? IoErrorFromErrno(errno)
+             : 0;
 }
