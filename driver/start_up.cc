@@ -95,10 +95,11 @@ void RefuseListDirectoryFile(const RunState& run, const FileFacts& output) {
 // in the page pass.
 void RefuseMarkedListFile(const RunState& run, TemplateReader& page_template,
                           const FileFacts& output) {
-  if (!page_template.Regular) return;
   int64_t start = 0;
-  if (int error = TemplateOffset(page_template, &start); error != 0) {
-    FatalIoError(error);
+  // A file that cannot be taken back is not read ahead: the lists then
+  // refuse it as they open it.
+  if (!page_template.Regular || TemplateOffset(page_template, &start) != 0) {
+    return;
   }
   ShortText line;
   while (NextTemplateLine(page_template, &line)) {
