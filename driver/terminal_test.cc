@@ -33,11 +33,11 @@ using Settings = std::vector<unsigned>;
 const Settings kCooked = {ICRNL | IXON, OPOST, ICANON | ECHO | ISIG | IEXTEN, 3,
                           7};
 const Settings kRaw = {0, 0, 0, 3, 7};
-
-// The console as the terminal shows it: each LF after a CR.
-std::string OnTerminal(const std::string& text) {
+// `text` as the terminal shows it, each LF as CR LF.
+std::string Shown(const std::string& text) {
   return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
+const std::string kWorking = Shown(kGreeting + std::string("- Working ... \n"));
 
 // The test is a shell: the child of forkpty leads the terminal's session
 // and runs the program as a job in a process group of its own, in the
@@ -53,61 +53,46 @@ class TerminalTest : public TempDirTest {
     WriteBytes(Path("page"), "hello\n");
     WriteBytes(Path("entry"), "");
     // A page template that is this FIFO holds the run in the page pass
-    // until the test closes its end; held open here, it has a writer, so
-    // the run's open does not wait.
+    // until the test writes its end.
     ASSERT_EQ(0, mkfifo(Path("fifo").c_str(), 0600));
-    fifo_ = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
   }
 
   void TearDown() override {
     EndJob();
-    if (fifo_ >= 0) close(fifo_);
     TempDirTest::TearDown();
   }
 
   // Starts the program with `args` in dir_, its files bounded to `limit`
   // bytes. False if the job did not start in time.
   bool Start(const Args& args, bool foreground = true, rlim_t limit = 1 << 20) {
+    // Held open, the FIFO has a writer, so the run's open does not wait.
+    fifo_ = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return false;
     shell_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (shell_ == 0) RunShell(args, foreground, limit, report[1]);
     close(report[1]);
     report_ = report[0];
-    if (shell_ < 0 ||
-        !Await([&] { return reports_.size() >= sizeof job_; })) {
-      return false;
-    }
-    memcpy(&job_, reports_.data(), sizeof job_);
-    return true;
-  }
-
-  // Waits until the run is in its page pass, the terminal raw.
-  bool Working() {
-    return Await([&] { return output_.find("Working") != output_.npos; }) &&
-           Await([&] { return Now() == kRaw; });
+    return shell_ > 0 && Reported(0, &job_);
   }
 
   // The job's next wait status, or -1 when none comes in time.
   int NextStatus() {
     int status = -1;
-    size_t at = sizeof job_ + statuses_ * sizeof status;
-    if (!Await([&] { return reports_.size() >= at + sizeof status; })) {
+    if (!Reported(sizeof job_ + statuses_++ * sizeof status, &status)) {
       return -1;
     }
-    memcpy(&status, reports_.data() + at, sizeof status);
-    ++statuses_;
     if (WIFEXITED(status) || WIFSIGNALED(status)) job_ = -1;  // reaped
     return status;
   }
 
   // Takes in what the terminal and the shell's pipe give until `done`
-  // holds, or 10 s have passed: then false.
+  // holds, or for 10 s: then false.
   bool Await(const std::function<bool()>& done) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;
-      // A side that has ended is left out of the poll.
+      // A side that has ended is left out.
       pollfd ready[2] = {{hung_up_ ? -1 : master_, POLLIN, 0},
                          {report_, POLLIN, 0}};
       poll(ready, 2, 10);
@@ -115,14 +100,26 @@ class TerminalTest : public TempDirTest {
       for (int i : {0, 1}) {
         if (ready[i].revents == 0) continue;
         ssize_t got = read(ready[i].fd, buffer, sizeof buffer);
-        if (got > 0) (i == 0 ? output_ : reports_).append(buffer, got);
-        if (got <= 0 && i == 0) hung_up_ = true;
-        if (got <= 0 && i == 1) {
+        if (got > 0) {
+          (i == 0 ? output_ : reports_).append(buffer, got);
+        } else if (i == 0) {
+          hung_up_ = true;  // the job and the shell have closed the terminal
+        } else {
           close(report_);
           report_ = -1;
         }
       }
     }
+    return true;
+  }
+
+  // Copies the value at `at` in the shell's reports once it has come.
+  template <typename T>
+  bool Reported(size_t at, T* value) {
+    if (!Await([&] { return reports_.size() >= at + sizeof *value; })) {
+      return false;
+    }
+    memcpy(value, reports_.data() + at, sizeof *value);
     return true;
   }
 
@@ -132,19 +129,25 @@ class TerminalTest : public TempDirTest {
     return output_;
   }
 
-  // Ends the page template with `last_bytes`: the run then ends too.
-  void EndFifo(const std::string& last_bytes = "") {
-    WriteBytes(Path("fifo"), last_bytes);
-    close(fifo_);
-    fifo_ = -1;
-  }
-
   Settings Now() const {
     struct termios now = {};
     tcgetattr(master_, &now);
     return {now.c_iflag & (ICRNL | IXON), now.c_oflag & OPOST,
             now.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), now.c_cc[VMIN],
             now.c_cc[VTIME]};
+  }
+
+  // Waits until the run is in its page pass, the terminal raw.
+  bool Working() {
+    return Await([&] { return output_.find("Working") != output_.npos; }) &&
+           Await([&] { return Now() == kRaw; });
+  }
+
+  // Writes the FIFO's last bytes and closes it: the run then ends.
+  void EndFifo(const std::string& last_bytes = "") {
+    WriteBytes(Path("fifo"), last_bytes);
+    close(fifo_);
+    fifo_ = -1;
   }
 
   // Kills and reaps whatever still runs, for a new start.
@@ -157,8 +160,8 @@ class TerminalTest : public TempDirTest {
       kill(shell_, SIGKILL);
       waitpid(shell_, nullptr, 0);
     }
-    for (int fd : {master_, report_}) close(fd);
-    master_ = report_ = job_ = shell_ = -1;
+    for (int fd : {master_, report_, fifo_}) close(fd);
+    master_ = report_ = fifo_ = job_ = shell_ = -1;
     output_.clear();
     reports_.clear();
     statuses_ = 0;
@@ -174,38 +177,32 @@ class TerminalTest : public TempDirTest {
  private:
   [[noreturn]] void RunShell(const Args& args, bool foreground, rlim_t limit,
                              int report) {
-    // The shell never execs: a FIFO writer it kept would hold the run.
-    if (fifo_ >= 0) close(fifo_);
+    close(fifo_);  // the shell never execs; its writer would hold the run
     struct termios settings;
     tcgetattr(0, &settings);
     settings.c_cc[VMIN] = 3;
     settings.c_cc[VTIME] = 7;
     tcsetattr(0, TCSANOW, &settings);
-    int go[2];
-    if (pipe(go) != 0) _exit(127);
     pid_t job = fork();
     if (job == 0) {
+      // The job takes the terminal itself, before it runs the program.
       setpgid(0, 0);
-      close(go[1]);
-      char ignored;
-      (void)read(go[0], &ignored, 1);  // until the shell has placed the job
-      signal(SIGUSR2, SIG_IGN);        // as nohup does with SIGHUP
+      signal(SIGTTOU, SIG_IGN);
+      if (foreground) tcsetpgrp(0, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      signal(SIGUSR2, SIG_IGN);  // as nohup does with SIGHUP
       struct rlimit bound = {limit, limit};
       setrlimit(RLIMIT_FSIZE, &bound);
       std::vector<char*> argv = {const_cast<char*>(PROGRAM)};
-      for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-      }
+      for (const std::string& arg : args) argv.push_back((char*)arg.c_str());
       argv.push_back(nullptr);
       if (chdir(dir_.c_str()) == 0) execv(PROGRAM, argv.data());
       _exit(127);
     }
     setpgid(job, job);
-    if (foreground) tcsetpgrp(0, job);
-    close(go[1]);
-    (void)write(report, &job, sizeof job);
+    (void)!write(report, &job, sizeof job);
     for (int status; waitpid(job, &status, WUNTRACED | WCONTINUED) == job;) {
-      (void)write(report, &status, sizeof status);
+      (void)!write(report, &status, sizeof status);
       if (WIFEXITED(status) || WIFSIGNALED(status)) break;
     }
     _exit(0);
@@ -219,56 +216,46 @@ TEST_F(TerminalTest, EveryEndGivesTheSettingsBack) {
     ASSERT_TRUE(Start({board, "page", "entry", "NONE", ""}));
     EXPECT_EQ(board == "." ? 0 : 1 << 8, NextStatus());
     EXPECT_EQ(kCooked, Now());
-    EXPECT_EQ("\x1b[m" + OnTerminal(kGreeting) +
-                  (board == "." ? "- Working ... \r\nhello\n"
-                                : "ERROR: Unable to read KORVEL.DAT!\r\n"),
+    EXPECT_EQ("\x1b[m" + (board == "." ? kWorking + "hello\n"
+                                       : Shown(kGreeting + std::string(
+                                             "ERROR: Unable to read KORVEL.DAT!\n"))),
               Output());
     EndJob();
   }
 }
 
 // Each signal that ends the run ends it with the settings restored; SIGUSR2,
-// ignored when the run started, stays so, as SIGHUP under nohup.
-TEST_F(TerminalTest, SignalsEndTheRunWithTheSettingsRestored) {
+// ignored when the run started, stays so, as SIGHUP under nohup. A stop
+// gives the settings back and a continue takes them again.
+TEST_F(TerminalTest, SignalsAndStops) {
   uint64_t ignored = 0;
-  for (int signal_number : {SIGPIPE, SIGXFSZ, SIGUSR2}) {
-    ignored |= 1ull << (signal_number - 1);
-  }
+  for (int number : {SIGPIPE, SIGXFSZ, SIGUSR2}) ignored |= 1ull << (number - 1);
   char mask[32];
   snprintf(mask, sizeof mask, "SigIgn:\t%016llx", (unsigned long long)ignored);
-  for (int signal_number : {SIGTERM, SIGUSR1, SIGALRM, SIGRTMIN + 1, SIGHUP}) {
-    SCOPED_TRACE(signal_number);
+  for (int number :
+       {SIGTERM, SIGUSR1, SIGALRM, SIGRTMIN + 1, SIGHUP, SIGTSTP, SIGTTOU}) {
+    SCOPED_TRACE(number);
     ASSERT_TRUE(Start({".", "fifo", "entry", "NONE", "out"}));
     ASSERT_TRUE(Working());
     EXPECT_NE(std::string::npos,
               ReadBytes("/proc/" + std::to_string(job_) + "/status").find(mask));
-    kill(job_, signal_number);
-    EXPECT_EQ(128 + signal_number, ExitStatus(NextStatus()));
-    EXPECT_EQ(kCooked, Now());
-    EXPECT_EQ("\x1b[m" + OnTerminal(kGreeting + std::string("- Working ... \n")),
-              Output());
-    EndJob();
-  }
-}
-
-TEST_F(TerminalTest, StopGivesTheSettingsBackAndContinueTakesThemAgain) {
-  for (int signal_number : {SIGTSTP, SIGTTOU}) {
-    SCOPED_TRACE(signal_number);
-    ASSERT_TRUE(Start({".", "fifo", "entry", "NONE", "out"}));
-    ASSERT_TRUE(Working());
-    kill(job_, signal_number);
+    kill(job_, number);
     int status = NextStatus();
-    EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == signal_number);
     EXPECT_EQ(kCooked, Now());
-    kill(job_, SIGCONT);
-    EXPECT_TRUE(WIFCONTINUED(NextStatus()));
-    EXPECT_TRUE(Await([&] { return Now() == kRaw; }));
-    EndFifo("end\n");
-    EXPECT_EQ(0, NextStatus());
-    EXPECT_EQ(kCooked, Now());
-    EXPECT_EQ("end\n", ReadBytes(Path("out")));
+    if (number == SIGTSTP || number == SIGTTOU) {
+      EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == number);
+      kill(job_, SIGCONT);
+      EXPECT_TRUE(WIFCONTINUED(NextStatus()));
+      EXPECT_TRUE(Await([&] { return Now() == kRaw; }));
+      EndFifo("end\n");
+      EXPECT_EQ(0, NextStatus());
+      EXPECT_EQ(kCooked, Now());
+      EXPECT_EQ("end\n", ReadBytes(Path("out")));
+    } else {
+      EXPECT_EQ(128 + number, ExitStatus(status));
+      EXPECT_EQ("\x1b[m" + kWorking, Output());
+    }
     EndJob();
-    fifo_ = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
   }
 }
 
@@ -282,9 +269,8 @@ TEST_F(TerminalTest, FileSizeLimitIsAFatalWriteError) {
   ASSERT_TRUE(Start({".", "page", "entry", "NONE", "out"}, true, 512));
   EXPECT_EQ(101, ExitStatus(NextStatus()));
   EXPECT_EQ(kCooked, Now());
-  EXPECT_EQ("\x1b[m" + OnTerminal(kGreeting + std::string("- Working ... \n") +
-                                  "@FATAL 101@\n"),
-            OnTerminal(MarkFatalReports(
+  EXPECT_EQ("\x1b[m" + kWorking + "@FATAL 101@\r\n",
+            Shown(MarkFatalReports(
                 std::regex_replace(Output(), std::regex("\r\n"), "\n"))));
   EXPECT_EQ(page.substr(0, 512), ReadBytes(Path("out")));
 }
@@ -298,26 +284,22 @@ TEST_F(TerminalTest, TypedTemplateAndBackgroundLeaveTheSettingsAlone) {
                        {".", "page", "entry", "NONE", "out"}};
   for (const Args& args : rows) {
     SCOPED_TRACE(testing::PrintToString(args));
-    const bool background = args[1] == "page";
-    ASSERT_TRUE(Start(args, !background));
+    ASSERT_TRUE(Start(args, args[1] != "page"));
     ASSERT_TRUE(Await([&] { return output_.find("Working") != output_.npos; }));
     EXPECT_EQ(kCooked, Now());
     // A word erased, a line, then ^D at the start of a line.
     if (args[1].empty()) {
       ASSERT_EQ(14, write(master_, "typo\x7f\x7f\x7f\x7fline\n\x04", 14));
     }
-    if (!background) EndFifo();
+    EndFifo();
     EXPECT_EQ(0, NextStatus());
     EXPECT_EQ(kCooked, Now());
     // What is typed is echoed after the greeting.
-    const std::string shown =
-        OnTerminal(kGreeting + std::string("- Working ... \n"));
-    EXPECT_EQ(shown, Output().substr(0, args[1].empty() ? shown.size()
-                                                         : std::string::npos));
-    EXPECT_EQ(args[1].empty() ? "line\n" : background ? "hello\n" : "",
+    EXPECT_EQ(kWorking, Output().substr(0, args[1].empty() ? kWorking.size()
+                                                          : std::string::npos));
+    EXPECT_EQ(args[1].empty() ? "line\n" : args[1] == "page" ? "hello\n" : "",
               ReadBytes(Path("out")));
     EndJob();
-    if (fifo_ < 0) fifo_ = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
   }
 }
 
