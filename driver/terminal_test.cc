@@ -52,6 +52,11 @@ class TerminalTest : public TempDirTest {
     WriteBytes(Path("korvel.dat"), BoardConfigBytes(dir_ + "/"));
     WriteBytes(Path("page"), "hello\n");
     WriteBytes(Path("entry"), "");
+    // A base of two files, listed by the page template "list".
+    BaseBytes base = BuildBase({{"A", 1, 0, {"one"}}, {"B", 2, 0, {"two"}}});
+    WriteBytes(Path("b.dir"), base.Dir);
+    WriteBytes(Path("b.des"), base.Des);
+    WriteBytes(Path("list"), "<!--PELLIDOR:b,/-->\n");
     // A page template that is this FIFO holds the run in the page pass
     // until the test writes its end.
     ASSERT_EQ(0, mkfifo(Path("fifo").c_str(), 0600));
@@ -63,14 +68,15 @@ class TerminalTest : public TempDirTest {
   }
 
   // Starts the program with `args` in dir_, its files bounded to `limit`
-  // bytes. False if the job did not start in time.
-  bool Start(const Args& args, bool foreground = true, rlim_t limit = 1 << 20) {
+  // bytes and its stack to `stack`. False if the job did not start in time.
+  bool Start(const Args& args, bool foreground = true, rlim_t limit = 1 << 20,
+             rlim_t stack = RLIM_INFINITY) {
     // Held open, the FIFO has a writer, so the run's open does not wait.
     fifo_ = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return false;
     shell_ = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (shell_ == 0) RunShell(args, foreground, limit, report[1]);
+    if (shell_ == 0) RunShell(args, foreground, limit, stack, report[1]);
     close(report[1]);
     report_ = report[0];
     return shell_ > 0 && Reported(0, &job_);
@@ -176,7 +182,7 @@ class TerminalTest : public TempDirTest {
 
  private:
   [[noreturn]] void RunShell(const Args& args, bool foreground, rlim_t limit,
-                             int report) {
+                             rlim_t stack, int report) {
     close(fifo_);  // the shell never execs; its writer would hold the run
     struct termios settings;
     tcgetattr(0, &settings);
@@ -193,6 +199,8 @@ class TerminalTest : public TempDirTest {
       signal(SIGUSR2, SIG_IGN);  // as nohup does with SIGHUP
       struct rlimit bound = {limit, limit};
       setrlimit(RLIMIT_FSIZE, &bound);
+      struct rlimit stack_bound = {stack, stack};
+      if (stack != RLIM_INFINITY) setrlimit(RLIMIT_STACK, &stack_bound);
       std::vector<char*> argv = {const_cast<char*>(PROGRAM)};
       for (const std::string& arg : args) argv.push_back((char*)arg.c_str());
       argv.push_back(nullptr);
@@ -275,11 +283,22 @@ TEST_F(TerminalTest, FileSizeLimitIsAFatalWriteError) {
   EXPECT_EQ(page.substr(0, 512), ReadBytes(Path("out")));
 }
 
-// A person who types a template keeps line editing and ^D; a run in the
-// background would stop at the first change of the settings.
+// A run that overflows its stack, as a small limit makes it do in the page
+// pass, dies with the settings restored.
+TEST_F(TerminalTest, StackOverflowGivesTheSettingsBack) {
+  WriteBytes(Path("entry"), "@DESC@\n");
+  ASSERT_TRUE(Start({".", "list", "entry", "NONE", "out"}, true, 1 << 20,
+                    128 << 10));
+  EXPECT_NE(0, NextStatus());  // SIGSEGV, or a sanitizer's report
+  EXPECT_EQ(kCooked, Now());
+}
+
+// A person who types a template keeps line editing and ^D, typed once for
+// the whole run; a run in the background would stop at the first change of
+// the settings.
 TEST_F(TerminalTest, TypedTemplateAndBackgroundLeaveTheSettingsAlone) {
   const Args rows[] = {{".", "", "entry", "NONE", "out"},
-                       {".", "fifo", "", "NONE", "out"},
+                       {".", "list", "", "NONE", "out"},
                        {".", "fifo", "entry", "", "out"},
                        {".", "page", "entry", "NONE", "out"}};
   for (const Args& args : rows) {
@@ -288,16 +307,17 @@ TEST_F(TerminalTest, TypedTemplateAndBackgroundLeaveTheSettingsAlone) {
     ASSERT_TRUE(Await([&] { return output_.find("Working") != output_.npos; }));
     EXPECT_EQ(kCooked, Now());
     // A word erased, a line, then ^D at the start of a line.
-    if (args[1].empty()) {
+    const bool typed = args[1].empty() || args[2].empty();
+    if (typed) {
       ASSERT_EQ(14, write(master_, "typo\x7f\x7f\x7f\x7fline\n\x04", 14));
     }
     EndFifo();
     EXPECT_EQ(0, NextStatus());
     EXPECT_EQ(kCooked, Now());
     // What is typed is echoed after the greeting.
-    EXPECT_EQ(kWorking, Output().substr(0, args[1].empty() ? kWorking.size()
-                                                          : std::string::npos));
-    EXPECT_EQ(args[1].empty() ? "line\n" : args[1] == "page" ? "hello\n" : "",
+    EXPECT_EQ(kWorking, Output().substr(
+                            0, typed ? kWorking.size() : std::string::npos));
+    EXPECT_EQ(typed ? "line\n" : args[1] == "page" ? "hello\n" : "",
               ReadBytes(Path("out")));
     EndJob();
   }
