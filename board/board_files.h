@@ -40,8 +40,7 @@ struct FileList {
 };
 
 // Opens the ".dir" file at `path` and, when `facts` is given, tells what it
-// is; on failure nothing
-// stays open.
+// is; on failure nothing stays open.
 int OpenFileList(const ShortText& path, FileList& list,
                  FileFacts* facts = nullptr);
 

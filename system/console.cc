@@ -195,7 +195,8 @@ void UseHandlerStack() {
   ours.ss_size = sizeof console_state.HandlerStack;
   ours.ss_flags = 0;
   if (::sigaltstack(&ours, &console_state.PreviousStack) != 0) {
-    console_state.PreviousStack.ss_flags = SS_DISABLE;
+    // Then putting back the stack of before changes nothing.
+    ::sigaltstack(nullptr, &console_state.PreviousStack);
   }
 }
 
