@@ -1,7 +1,6 @@
 #include "driver/start_up.h"
 
 #include <cstring>
-#include <span>
 #include <string_view>
 
 #include "board/board_files.h"
@@ -26,14 +25,15 @@ ShortText Argument(char* argument) {
 bool IsNone(const ShortText& path) { return View(UpperText(path)) == "NONE"; }
 
 // Reads BoardConfig from korvel.dat in the board directory and tells which
-// file that was; false when the file cannot be opened.
+// file that was; false when the file cannot be opened. A short file gives
+// its error in `*error`.
 bool ReadConfiguration(const ShortText& board_directory, BoardConfig* config,
-                       FileFacts* facts) {
+                       FileFacts* facts, int* error) {
   ShortText path = WithTrailingSlash(board_directory);
   AppendText(path, "korvel.dat");
   int fd = -1;
   if (OpenBoardFile(path, &fd, facts) != 0) return false;
-  if (int error = ReadBoardConfig(fd, config); error != 0) FatalIoError(error);
+  *error = ReadBoardConfig(fd, config);
   CloseFile(fd);
   return true;
 }
@@ -46,11 +46,41 @@ bool CheckTemplate(const ShortText& path, FileFacts* facts) {
   return true;
 }
 
-constexpr std::string_view kListEndings[] = {".dir", ".des"};
+// What each input of the run is, to tell the output apart from them.
+struct Inputs {
+  FileFacts Files[4];
+  int Count = 0;
+};
 
-void RefuseIf(bool output_is_input) {
-  if (output_is_input) FatalIoError(kErrorAccessDenied);
+// Reads korvel.dat into `run` and opens the templates, the page template
+// into `page_template`; returns the message for the first that cannot be
+// opened, or nothing. A short korvel.dat gives its error in `*error`.
+std::string_view OpenInputs(RunState& run, TemplateReader& page_template,
+                            StandardInput* input, Inputs& inputs, int* error) {
+  if (!ReadConfiguration(run.BoardDirectory, &run.Config,
+                         &inputs.Files[inputs.Count++], error)) {
+    return "ERROR: Unable to read KORVEL.DAT!";
+  }
+  if (*error != 0) return {};
+  if (OpenTemplate(run.PageTemplatePath, page_template,
+                   &inputs.Files[inputs.Count++], input) != 0) {
+    return "ERROR: Unable to read template 1";
+  }
+  if (!CheckTemplate(run.EntryTemplatePath, &run.EntryTemplateFacts)) {
+    return "ERROR: Unable to read template 2";
+  }
+  inputs.Files[inputs.Count++] = run.EntryTemplateFacts;
+  if (run.HasAlternateTemplate) {
+    if (!CheckTemplate(run.AlternateTemplatePath,
+                       &run.AlternateTemplateFacts)) {
+      return "ERROR: Unable to read template 3";
+    }
+    inputs.Files[inputs.Count++] = run.AlternateTemplateFacts;
+  }
+  return {};
 }
+
+constexpr std::string_view kListEndings[] = {".dir", ".des"};
 
 // The directory of the board's list files: ListDirectory is a plain prefix
 // of their paths, so it is the part up to its last "/", or "." without one.
@@ -75,60 +105,97 @@ bool ExistingOutput(const RunState& run, FileFacts* output) {
   return error == 0 && output->Regular;
 }
 
-// Refuses an output that is a ".dir" or ".des" file of the list directory,
-// in any letter case. When that directory cannot be read through, a named
-// output that lies in it under such a name is refused all the same.
-void RefuseListDirectoryFile(const RunState& run, const FileFacts& output) {
+// Whether the output is a ".dir" or ".des" file of the list directory, in
+// any letter case. When that directory cannot be read through, a named
+// output that lies in it under such a name counts as one all the same.
+bool InListDirectory(const RunState& run, const FileFacts& output) {
   ShortText directory = ListFilesDirectory(run.Config.ListDirectory);
   bool found = false;
   if (FindInDirectory(directory, kListEndings, output, &found) != 0) {
     found = run.OutputPath.Length > 0 &&
             LiesDirectlyIn(run.OutputPath, directory, kListEndings);
   }
-  RefuseIf(found);
+  return found;
 }
 
-// Reads a page template that is a regular file ahead for its markers, and
-// refuses an output that is one of the ".dir" and ".des" files they name,
-// by the very paths the lists will open. The template is then taken back to
-// where it stood, standard input too. A failed read ends the run as it would
-// in the page pass.
-void RefuseMarkedListFile(const RunState& run, TemplateReader& page_template,
-                          const FileFacts& output) {
+// Whether the output is one of the ".dir" and ".des" files that the markers
+// of a page template that is a regular file name, by the very paths the
+// lists will open. The template is read ahead and then taken back to where
+// it stood, standard input too; a failed read gives its error in `*error`.
+bool MarkedListFile(const RunState& run, TemplateReader& page_template,
+                    const FileFacts& output, int* error) {
   int64_t start = 0;
   // A file that cannot be taken back is not read ahead: the lists then
   // refuse it as they open it.
   if (!page_template.Regular || TemplateOffset(page_template, &start) != 0) {
-    return;
+    return false;
   }
+  bool found = false;
   ShortText line;
-  while (NextTemplateLine(page_template, &line)) {
+  bool has_line = true;
+  while (!found && has_line && *error == 0) {
+    *error = ReadTemplateLine(page_template, &line, &has_line);
     ListMarker marker;
-    if (!FindListMarker(line, &marker)) continue;
+    if (!has_line || !FindListMarker(line, &marker)) continue;
     for (std::string_view ending : kListEndings) {
       FileFacts list_file;
-      RefuseIf(GetPathFacts(ListFilePath(run, marker.BaseName, ending),
-                            &list_file) == 0 &&
-               SameFile(list_file, output));
+      found = found || (GetPathFacts(ListFilePath(run, marker.BaseName, ending),
+                                     &list_file) == 0 &&
+                        SameFile(list_file, output));
     }
   }
-  if (int error = RestartTemplate(page_template, start); error != 0) {
-    FatalIoError(error);
-  }
+  int restart_error = RestartTemplate(page_template, start);
+  if (*error == 0) *error = restart_error;
+  return found;
 }
 
-// Ends the run with 5 when the page would be written over a file that the
-// run reads: one of `inputs`, a list file of the list directory, or one that
-// a marker names. Creating the page would empty that file, and a template
-// that is the page would read back its own output without end.
-void RefuseInputAsOutput(const RunState& run, std::span<const FileFacts> inputs,
+// Whether the page would be written over a file that the run reads: one of
+// `inputs`, a list file of the list directory, or one that a marker names.
+// Creating the page would empty that file, and a template that is the page
+// would read back its own output without end.
+bool OutputIsInput(const RunState& run, const Inputs& inputs,
+                   TemplateReader& page_template, const FileFacts& output,
+                   int* error) {
+  for (int i = 0; i < inputs.Count; ++i) {
+    if (SameFile(inputs.Files[i], output)) return true;
+  }
+  return InListDirectory(run, output) ||
+         MarkedListFile(run, page_template, output, error);
+}
+
+// Ends the run with 5 when the output is one of the run's inputs; a failed
+// read of the page template ends it as it would in the page pass.
+void RefuseInputAsOutput(const RunState& run, const Inputs& inputs,
                          TemplateReader& page_template) {
   FileFacts output;
   // A path that names nothing yet cannot be an input.
   if (!ExistingOutput(run, &output)) return;
-  for (const FileFacts& input : inputs) RefuseIf(SameFile(input, output));
-  RefuseListDirectoryFile(run, output);
-  RefuseMarkedListFile(run, page_template, output);
+  int error = 0;
+  if (OutputIsInput(run, inputs, page_template, output, &error)) {
+    FatalIoError(kErrorAccessDenied);
+  }
+  if (error != 0) FatalIoError(error);
+}
+
+// Standard output as the page, when it is one of the run's inputs and the
+// messages would be written over its bytes (a file opened for reading and
+// writing, as "1<>"), is first moved to its end, so that it keeps every byte
+// and the messages and the report of its refusal come after them. Writes
+// nothing: every failure met here is met again, and told, by StartUp.
+void PutMessagesAfterInput(const RunState& taken) {
+  FileFacts output;
+  if (taken.OutputPath.Length > 0 || !WritesOver(kStandardOutput, &output)) {
+    return;
+  }
+  RunState run = taken;
+  TemplateReader page_template;
+  Inputs inputs;
+  int error = 0;
+  if (OpenInputs(run, page_template, nullptr, inputs, &error).empty() &&
+      error == 0 && OutputIsInput(run, inputs, page_template, output, &error)) {
+    (void)MoveToEnd(kStandardOutput);
+  }
+  CloseTemplate(page_template);
 }
 
 int Refuse(std::string_view message) {
@@ -157,6 +224,7 @@ bool ReadsStandardInput(const RunState& run) {
 
 int StartUp(bool arguments_taken, RunState& run,
             TemplateReader& page_template, StandardInput& input) {
+  if (arguments_taken) PutMessagesAfterInput(run);
   WriteConsoleLine("");
   WriteConsoleLine("PELLIDOR : Converts Korvel File Bases to HTML Listings");
   WriteConsoleLine("  v1.0   : Compatible with Korvel v1.07.3");
@@ -166,30 +234,13 @@ int StartUp(bool arguments_taken, RunState& run,
         "Usage: PELLIDOR [korvel_dir] [template 1] [template 2] [template 3] "
         "[output]");
   }
-
-  // What each opened input is, to tell the output apart from them.
-  FileFacts inputs[4];
-  int input_count = 0;
-  if (!ReadConfiguration(run.BoardDirectory, &run.Config,
-                         &inputs[input_count++])) {
-    return Refuse("ERROR: Unable to read KORVEL.DAT!");
-  }
-  if (OpenTemplate(run.PageTemplatePath, page_template, &inputs[input_count++],
-                   &input) != 0) {
-    return Refuse("ERROR: Unable to read template 1");
-  }
-  if (!CheckTemplate(run.EntryTemplatePath, &run.EntryTemplateFacts)) {
-    return Refuse("ERROR: Unable to read template 2");
-  }
-  inputs[input_count++] = run.EntryTemplateFacts;
-  if (run.HasAlternateTemplate) {
-    if (!CheckTemplate(run.AlternateTemplatePath,
-                       &run.AlternateTemplateFacts)) {
-      return Refuse("ERROR: Unable to read template 3");
-    }
-    inputs[input_count++] = run.AlternateTemplateFacts;
-  }
+  Inputs inputs;
+  int error = 0;
+  std::string_view message =
+      OpenInputs(run, page_template, &input, inputs, &error);
+  if (error != 0) FatalIoError(error);
+  if (!message.empty()) return Refuse(message);
   WriteConsoleLine("- Working ... ");
-  RefuseInputAsOutput(run, std::span(inputs, input_count), page_template);
+  RefuseInputAsOutput(run, inputs, page_template);
   return 0;
 }

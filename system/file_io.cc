@@ -319,3 +319,15 @@ int SetOffset(int fd, int64_t offset) {
              ? IoErrorFromErrno(errno)
              : 0;
 }
+
+bool WritesOver(int fd, FileFacts* facts) {
+  int64_t offset = 0;
+  int flags = ::fcntl(fd, F_GETFL);
+  return GetFileFacts(fd, facts) == 0 && facts->Regular && flags != -1 &&
+         (flags & O_APPEND) == 0 && GetOffset(fd, &offset) == 0 &&
+         offset < facts->Size;
+}
+
+int MoveToEnd(int fd) {
+  return ::lseek(fd, 0, SEEK_END) < 0 ? IoErrorFromErrno(errno) : 0;
+}

@@ -88,6 +88,14 @@ int GetOffset(int fd, int64_t* offset);
 // Moves the open file `fd` to `offset`.
 int SetOffset(int fd, int64_t offset);
 
+// Whether writes to the open file `fd` would land on bytes it holds: a
+// regular file not opened for appending, standing before its end. Tells
+// what the file is in `*facts`.
+bool WritesOver(int fd, FileFacts* facts);
+
+// Moves the open file `fd` to its end.
+int MoveToEnd(int fd);
+
 // 0 when all `count` bytes came, 100 if the file ended first.
 int ReadExactly(int fd, void* buffer, size_t count);
 
