@@ -51,6 +51,8 @@ class TerminalTest : public TempDirTest {
                          "on every machine: under qemu-i386 runs never end");
     WriteBytes(Path("korvel.dat"), BoardConfigBytes(dir_ + "/"));
     WriteBytes(Path("page"), "hello\n");
+    for (int i = 0; i < 20; ++i) big_ += std::string(100, 'x') + "\n";
+    WriteBytes(Path("big"), big_);
     WriteBytes(Path("entry"), "");
     // A base of two files, listed by the page template "list".
     BaseBytes base = BuildBase({{"A", 1, 0, {"one"}}, {"B", 2, 0, {"two"}}});
@@ -172,9 +174,11 @@ class TerminalTest : public TempDirTest {
     reports_.clear();
     statuses_ = 0;
     hung_up_ = false;
+    unlink(Path("out").c_str());
   }
 
   int fifo_ = -1, master_ = -1, report_ = -1;
+  std::string big_;  // a page template of 2000 bytes
   pid_t job_ = -1, shell_ = -1;
   std::string output_, reports_;  // from the terminal, from the shell
   size_t statuses_ = 0;           // taken from reports_
@@ -217,70 +221,63 @@ class TerminalTest : public TempDirTest {
   }
 };
 
-// A run that ends by itself gives the settings back; the page on the
-// terminal passes as it is, with LF alone.
-TEST_F(TerminalTest, EveryEndGivesTheSettingsBack) {
-  for (std::string board : {"none", "."}) {
-    ASSERT_TRUE(Start({board, "page", "entry", "NONE", ""}));
-    EXPECT_EQ(board == "." ? 0 : 1 << 8, NextStatus());
-    EXPECT_EQ(kCooked, Now());
-    EXPECT_EQ("\x1b[m" + (board == "." ? kWorking + "hello\n"
-                                       : Shown(kGreeting + std::string(
-                                             "ERROR: Unable to read KORVEL.DAT!\n"))),
-              Output());
-    EndJob();
-  }
-}
-
-// Each signal that ends the run ends it with the settings restored; SIGUSR2,
-// ignored when the run started, stays so, as SIGHUP under nohup. A stop
-// gives the settings back and a continue takes them again.
-TEST_F(TerminalTest, SignalsAndStops) {
+// Runs that end by themselves, by a signal or by a fatal error, and runs
+// stopped and continued: each gives the settings back, the page on the
+// terminal passing with LF alone. A signal that ends the run ends it by
+// itself again; SIGUSR2, ignored at the start, stays so, as SIGHUP under
+// nohup. A file-size limit is a failed write, not SIGXFSZ, whose report
+// comes on the cooked terminal.
+TEST_F(TerminalTest, TheSettingsComeBackHoweverTheRunEnds) {
   uint64_t ignored = 0;
   for (int number : {SIGPIPE, SIGXFSZ, SIGUSR2}) ignored |= 1ull << (number - 1);
   char mask[32];
   snprintf(mask, sizeof mask, "SigIgn:\t%016llx", (unsigned long long)ignored);
-  for (int number :
-       {SIGTERM, SIGUSR1, SIGALRM, SIGRTMIN + 1, SIGHUP, SIGTSTP, SIGTTOU}) {
-    SCOPED_TRACE(number);
-    ASSERT_TRUE(Start({".", "fifo", "entry", "NONE", "out"}));
-    ASSERT_TRUE(Working());
-    EXPECT_NE(std::string::npos,
-              ReadBytes("/proc/" + std::to_string(job_) + "/status").find(mask));
-    kill(job_, number);
-    int status = NextStatus();
-    EXPECT_EQ(kCooked, Now());
-    if (number == SIGTSTP || number == SIGTTOU) {
-      EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == number);
+  const std::string fatal = Shown(kGreeting + std::string(
+                                      "ERROR: Unable to read KORVEL.DAT!\n"));
+  struct Row {
+    Args args;
+    int signal, status;
+    std::string shown, page;
+  };
+  std::vector<Row> rows = {
+      {{"none", "page", "entry", "NONE", ""}, 0, 1, fatal, ""},
+      {{".", "page", "entry", "NONE", ""}, 0, 0, kWorking + "hello\n", ""},
+      {{".", "big", "entry", "NONE", "out"}, 0, 101, kWorking + "@FATAL 101@\r\n",
+       big_.substr(0, 512)},
+      {{".", "fifo", "entry", "NONE", "out"}, SIGTSTP, 0, kWorking, "end\n"},
+      {{".", "fifo", "entry", "NONE", "out"}, SIGTTOU, 0, kWorking, "end\n"}};
+  for (int number : {SIGTERM, SIGUSR1, SIGALRM, SIGRTMIN + 1, SIGHUP}) {
+    rows.push_back({{".", "fifo", "entry", "NONE", "out"}, number, 128 + number,
+                   kWorking, ""});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.args) + std::to_string(row.signal));
+    ASSERT_TRUE(Start(row.args, true, 512));
+    if (row.signal != 0) {
+      ASSERT_TRUE(Working());
+      EXPECT_NE(std::string::npos,
+                ReadBytes("/proc/" + std::to_string(job_) + "/status").find(mask));
+      kill(job_, row.signal);
+    }
+    if (row.page == "end\n") {  // stopped, then continued
+      int status = NextStatus();
+      EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == row.signal);
+      EXPECT_EQ(kCooked, Now());
       kill(job_, SIGCONT);
       EXPECT_TRUE(WIFCONTINUED(NextStatus()));
       EXPECT_TRUE(Await([&] { return Now() == kRaw; }));
-      EndFifo("end\n");
-      EXPECT_EQ(0, NextStatus());
-      EXPECT_EQ(kCooked, Now());
-      EXPECT_EQ("end\n", ReadBytes(Path("out")));
-    } else {
-      EXPECT_EQ(128 + number, ExitStatus(status));
-      EXPECT_EQ("\x1b[m" + kWorking, Output());
+      EndFifo(row.page);
     }
+    EXPECT_EQ(row.status, ExitStatus(NextStatus()));
+    EXPECT_EQ(kCooked, Now());
+    std::string got = Output();
+    if (row.status == 101) {  // its report, every LF shown as CR LF
+      got = Shown(MarkFatalReports(std::regex_replace(got, std::regex("\r\n"), "\n")));
+    }
+    EXPECT_EQ("\x1b[m" + row.shown, got);
+    EXPECT_EQ(row.page, ReadBytes(Path("out")));
     EndJob();
   }
-}
-
-// A page past the file-size limit is a failed write with its report, not a
-// death by SIGXFSZ; the blocks written before stay. The report's LFs come
-// out as CR LF: the cooked settings are back.
-TEST_F(TerminalTest, FileSizeLimitIsAFatalWriteError) {
-  std::string page;
-  for (int i = 0; i < 20; ++i) page += std::string(100, 'x') + "\n";
-  WriteBytes(Path("page"), page);
-  ASSERT_TRUE(Start({".", "page", "entry", "NONE", "out"}, true, 512));
-  EXPECT_EQ(101, ExitStatus(NextStatus()));
-  EXPECT_EQ(kCooked, Now());
-  EXPECT_EQ("\x1b[m" + kWorking + "@FATAL 101@\r\n",
-            Shown(MarkFatalReports(
-                std::regex_replace(Output(), std::regex("\r\n"), "\n"))));
-  EXPECT_EQ(page.substr(0, 512), ReadBytes(Path("out")));
 }
 
 // A run that overflows its stack, as a small limit makes it do in the page

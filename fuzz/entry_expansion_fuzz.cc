@@ -11,128 +11,72 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <cctype>
 #include <cstring>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <iterator>
 
 #include "board/board_files.h"
 #include "board/records.h"
 #include "fuzz/fuzz_support.h"
 #include "listing/entry_expansion.h"
 #include "listing/output_page.h"
-#include "text/short_text.h"
 
 namespace {
 
-std::string Upper(std::string text) {
+// `text` with the letters of one case (a..z, or A..Z when `lower`) moved to
+// the other.
+std::string Cased(std::string text, bool lower) {
   for (char& c : text) {
-    if ('a' <= c && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if ('A' <= c && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= (lower ? 'A' : 'a') && c <= (lower ? 'Z' : 'z')) c ^= 0x20;
   }
   return text;
 }
 
 std::string Grouped(int32_t value) {
   std::string digits = std::to_string(std::llabs(int64_t{value}));
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<size_t>(at), ",");
-  }
+  for (int at = int(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
   return (value < 0 ? "-" : "") + digits;
 }
 
-// `text` for HTML: the five markup bytes as entities, nothing else changed.
-std::string Html(const std::string& text) {
+// `text` for HTML (the five markup bytes as entities) or for a link (all but
+// the unreserved bytes as "%" and two hex digits).
+std::string Escaped(const std::string& text, bool link) {
   std::string out;
-  for (char c : text) {
-    if (c == '&') {
-      out += "&amp;";
-    } else if (c == '<') {
-      out += "&lt;";
-    } else if (c == '>') {
-      out += "&gt;";
-    } else if (c == '"') {
-      out += "&quot;";
-    } else if (c == '\'') {
-      out += "&#39;";
-    } else {
-      out += c;
-    }
+  for (unsigned char c : text) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%%%02X", c);
+    const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;"
+                         : c == '"' ? "&quot;" : c == '\'' ? "&#39;" : nullptr;
+    bool plain = isalnum(c) || (c && std::strchr("-._~", c));
+    out += link ? (c < 128 && plain ? std::string(1, c) : hex)
+                : (entity ? entity : std::string(1, c));
   }
   return out;
 }
 
-// `text` for a link: all but the unreserved bytes as "%" and two hex digits.
-std::string Link(const std::string& text) {
-  static const char kUnreserved[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
-  std::string out;
-  for (char c : text) {
-    if (c != '\0' && std::strchr(kUnreserved, c) != nullptr) {
-      out += c;
-    } else {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-      out += hex;
-    }
-  }
-  return out;
-}
-
-// The description lines, each but the last with a blank, each piece capped
-// at 255 bytes.
-std::string Joined(const std::vector<std::string>& items) {
-  std::string text;
-  for (size_t i = 0; i < items.size(); ++i) {
-    text += i + 1 < items.size() ? (items[i] + " ").substr(0, 255) : items[i];
-  }
-  return text;
-}
-
-// The expansion, step by step as the rules give it: positions count from 1,
-// 0 is a token that does not occur, and only the first occurrence counts.
+// The expansion as the rules give it: each token is replaced where it first
+// stands, in any letter case, unless that is inside another replaced one.
 std::string ReferenceExpansion(const std::string& line, const std::string& name,
                                int32_t size, const std::string& description,
                                const std::string& link_path) {
-  constexpr int kTokens = 11;
-  const std::string tokens[kTokens] = {
+  const std::string tokens[] = {
       "@LNAME@",  "@UNAME@",  "@SIZEK@", "@SIZEB@",  "@DESC@",  "@PATH@",
       "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@"};
-  const std::string values[kTokens] = {
-      Lower(name),       Upper(name),       std::to_string(size / 1024),
-      Grouped(size),     description,       link_path,
-      Html(Lower(name)), Html(Upper(name)), Html(description),
-      Link(Lower(name)), Link(Upper(name))};
-  std::string upper = Upper(line);
-  size_t position[kTokens];
-  bool any = false;
-  for (int t = 0; t < kTokens; ++t) {
-    size_t at = upper.find(tokens[t]);
-    position[t] = at == std::string::npos ? 0 : at + 1;
-    any = any || position[t] != 0;
+  const std::string lower = Cased(name, true), upper = Cased(name, false);
+  const std::string values[] = {
+      lower, upper, std::to_string(size / 1024), Grouped(size), description,
+      link_path, Escaped(lower, false), Escaped(upper, false),
+      Escaped(description, false), Escaped(lower, true), Escaped(upper, true)};
+  size_t first[std::size(tokens)];
+  for (size_t t = 0; t < std::size(tokens); ++t) {
+    first[t] = Cased(line, false).find(tokens[t]);
   }
-  if (!any) return line + "\n";
   std::string page;
-  size_t length = line.size();
-  for (size_t i = 1;; ++i) {
-    int t = 0;
-    while (t < kTokens && position[t] != i) ++t;
-    if (t < kTokens) {
-      page += values[t];
-      i += tokens[t].size() - 1;
-    } else {
-      page += line[i - 1];
-    }
-    if (i >= length) break;
+  for (size_t i = 0; i < line.size(); ++i) {
+    size_t t = 0;
+    while (t < std::size(tokens) && first[t] != i) ++t;
+    page += t < std::size(tokens) ? values[t] : line.substr(i, 1);
+    if (t < std::size(tokens)) i += tokens[t].size() - 1;
   }
   return page + "\n";
 }
@@ -143,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   ShortText line = MakeShortText(input.ConsumeRandomLengthString(255));
   FileListRecord record;
-  record.Name = MakeShortText(input.ConsumeRandomLengthString(kNameCapacity));
+  record.Name = MakeShortText(input.ConsumeRandomLengthString(70));
   ShortText link_path = MakeShortText(input.ConsumeRandomLengthString(255));
   auto buffered = input.ConsumeIntegralInRange<size_t>(0, 300);
   record.Size = input.ConsumeIntegral<int32_t>();
@@ -151,25 +95,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool as_given = input.ConsumeBool();
   record.DescriptionOffset = input.ConsumeIntegral<int32_t>();
   std::string des = input.ConsumeRemainingBytesAsString();
-  if (!as_given) {
+  if (!as_given) {  // folded into the file and just around it
     record.DescriptionOffset =
-        static_cast<int32_t>(static_cast<uint32_t>(record.DescriptionOffset) %
-                             (des.size() + 3)) -
-        1;
+        int32_t(uint32_t(record.DescriptionOffset) % (des.size() + 3)) - 1;
   }
 
-  int des_fd = MemoryFile(des);
   DescriptionStore store;
-  FUZZ_CHECK(OpenDescriptionStore(DescriptorPath(des_fd), store) == 0);
+  FUZZ_CHECK(OpenDescriptionStore(DescriptorPath(MemoryFile(des)), store) == 0);
   std::vector<std::string> items;
   bool readable = ReferenceDescription(des, record.DescriptionOffset,
                                        record.DescriptionLines, &items);
+  // The description lines, each but the last with a blank, each piece
+  // capped at 255 bytes.
+  std::string joined;
+  for (size_t i = 0; i < items.size(); ++i) {
+    joined += i + 1 < items.size() ? (items[i] + " ").substr(0, 255) : items[i];
+  }
   // An unreadable description ends the process; such inputs are left out.
-  std::string upper_line = Upper(ToString(line));
-  if (upper_line.find("@DESC@") != std::string::npos ||
-      upper_line.find("@HDESC@") != std::string::npos) {
-    // Kept from one input to the next: a description is 64 KiB.
-    static Description description;
+  std::string upper_line = Cased(std::string(View(line)), false);
+  if (upper_line.find("DESC@") != std::string::npos) {
+    static Description description;  // 64 KiB: kept from input to input
     int error = ReadDescription(store, record.DescriptionOffset,
                                 record.DescriptionLines, &description);
     FUZZ_CHECK((error == 0) == readable);
@@ -186,11 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PutPageText(page, expected);
   ExpandEntryLine(line, record, link_path, store, page);
   ClosePage(page);
-  expected +=
-      ReferenceExpansion(ToString(line), ToString(record.Name), record.Size,
-                         Joined(items), ToString(link_path));
+  expected += ReferenceExpansion(std::string(View(line)), std::string(View(record.Name)),
+                                 record.Size, joined, std::string(View(link_path)));
   FUZZ_CHECK(FileBytes(page_fd) == expected);
-
   CloseDescriptionStore(store);
   return 0;
 }

@@ -32,9 +32,16 @@
 // $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE is unset. Every run is
 // bounded (RunCommand): 1 MiB per file, 20 seconds.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -83,37 +90,87 @@ std::vector<Case> ParseCases(const std::string& text, const std::string& name) {
   return cases;
 }
 
-// The bytes that content lines stand for.
-std::string Decode(const std::string& text) {
+// The bytes that content lines stand for; on the console, with the
+// greeting's macros replaced.
+std::string Decode(const std::string& text, bool console = false) {
   std::string bytes;
-  // A content line always ends in LF, so a "\" is never the last byte.
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      bytes += text[i];
-    } else if (text[++i] == 'x') {
-      bytes += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else if (text[i] != '\n') {
-      const std::string from = "\\rte", to = "\\\r\t\x1b";
-      EXPECT_NE(from.npos, from.find(text[i])) << "escape \\" << text[i];
-      bytes += to[from.find(text[i]) % 4];
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (console && (line == "@GREETING@" || line == "@WORKING@")) {
+      bytes += kGreeting + std::string(line[1] == 'W' ? "- Working ... \n" : "");
+      continue;
+    }
+    line += '\n';  // so a "\\" is never the last byte
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] != '\\') {
+        bytes += line[i];
+      } else if (line[++i] == 'x') {
+        bytes += char(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else if (line[i] != '\n') {
+        const std::string from = "\\rte", to = "\\\r\t\x1b";
+        EXPECT_NE(from.npos, from.find(line[i])) << "escape \\" << line[i];
+        bytes += to[from.find(line[i]) % 4];
+      }
     }
   }
   return bytes;
 }
 
-// An expected console text, its macros replaced but @FATAL N@.
-std::string Console(const std::string& text) {
-  std::string bytes, line;
-  std::istringstream lines(text);
-  while (std::getline(lines, line)) {
-    if (line == "@GREETING@" || line == "@WORKING@") {
-      bytes += kGreeting + std::string(line[1] == 'W' ? "- Working ... \n" : "");
-    } else {
-      bytes += Decode(line + "\n");
-    }
+struct RunResult {
+  int Status = -1;
+  std::string Output, Error;
+};
+
+// Runs `argv` in `dir` as a child that can do no harm: no file it writes
+// may grow past 1 MiB, it leads its own process group, and the whole group
+// is killed when it ends or after 20 s. Standard input is /dev/null;
+// output and error go to files beside `dir`.
+RunResult RunCommand(const std::vector<std::string>& argv,
+                     const std::string& dir) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  for (int fd : {1, 2}) {
+    posix_spawn_file_actions_addopen(&actions, fd, (dir + ".out" + char('0' + fd)).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
-  return bytes;
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  std::vector<char*> words;
+  for (const std::string& word : argv) words.push_back((char*)word.c_str());
+  words.push_back(nullptr);
+  // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
+  // The file-size limit is the runner's own for the moment of the spawn, so
+  // that the child starts with it.
+  struct rlimit before;
+  getrlimit(RLIMIT_FSIZE, &before);
+  struct rlimit bounded = {1 << 20, before.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &bounded);
+  pid_t child = -1;
+  int failed = posix_spawn(&child, words[0], &actions, &attributes,
+                           words.data(), environ);
+  setrlimit(RLIMIT_FSIZE, &before);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  EXPECT_EQ(0, failed) << argv[0];
+  int status = 0;
+  bool ended = failed != 0;
+  // Polled up to a deadline: the group is killed after 20 s, and then
+  // waited for 10 s more.
+  for (int seconds : {20, 10}) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!ended && std::chrono::steady_clock::now() < end) {
+      ended = waitpid(child, &status, WNOHANG) != 0;
+      if (!ended) usleep(5000);
+    }
+    if (!failed) kill(-child, SIGKILL);  // all it left running, or all of it
+    if (ended) break;
+    ADD_FAILURE() << "killed after " << seconds << " s: " << argv.back();
+  }
+  return {ExitStatus(status), ReadBytes(dir + ".out1"), ReadBytes(dir + ".out2")};
 }
 
 bool RunScript(const std::string& script, const std::string& dir) {
@@ -124,14 +181,12 @@ bool RunScript(const std::string& script, const std::string& dir) {
 
 void RunIn(const Case& c, const std::string& dir) {
   for (const Section& s : c.Sections) {
-    const std::string path = dir + "/" + s.Argument;
     if (&s == Last(c, "board")) {  // made by make_board, from beside dir
       WriteBytes(dir + ".board", s.Text);
       ASSERT_TRUE(RunScript("$MAKE_BOARD " + dir + ".board .", dir));
-      fs::remove(dir + ".board");
     } else if (s.Keyword == "file") {
-      fs::create_directories(fs::path(path).parent_path());
-      WriteBytes(path, Decode(s.Text));
+      fs::create_directories(fs::path(dir + "/" + s.Argument).parent_path());
+      WriteBytes(dir + "/" + s.Argument, Decode(s.Text));
     }
   }
   for (const Section& s : c.Sections) {
@@ -146,10 +201,10 @@ void RunIn(const Case& c, const std::string& dir) {
   EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status);
   const Section* out = Last(c, "stdout");
   if (out) {
-    EXPECT_EQ(Console(out->Text), MarkFatalReports(run.Output));
+    EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
   }
   const Section* err = Last(c, "stderr");
-  EXPECT_EQ(Console(err ? err->Text : ""), MarkFatalReports(run.Error));
+  EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(run.Error));
   for (const Section& s : c.Sections) {
     const std::string path = dir + "/" + s.Argument;
     if (s.Keyword == "expect") {
@@ -170,12 +225,14 @@ class CaseTest : public testing::Test {
     if (Last(case_, "native")) {
       SKIP_UNDER_EMULATION(case_.Title) << " runs natively only";
     }
-    char dir[] = "/tmp/pellidor-case-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
+    char root[] = "/tmp/pellidor-case-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root));
+    const std::string dir = root + std::string("/case");
+    fs::create_directory(dir);
     RunIn(case_, dir);
     // Whatever modes the case left, the directory goes.
-    RunCommand({"chmod", "-R", "u+rwx", dir}, "/");
-    fs::remove_all(dir);
+    RunCommand({"/bin/chmod", "-R", "u+rwx", dir}, dir);
+    fs::remove_all(root);
   }
 
  private:
@@ -192,6 +249,11 @@ std::string Name(std::string text) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  setenv("PELLIDOR", EMULATOR[0] ? EMULATOR " " PROGRAM : PROGRAM, 1);
+  setenv("MAKE_BOARD", MAKE_BOARD, 1);
+  setenv("ADDR2LINE", ADDR2LINE " -e " PROGRAM, 1);
+  setenv("SOURCE_DIR", SOURCE_DIR, 1);
+  unsetenv("PELLIDOR_CODEPAGE");
   std::vector<fs::path> files;
   for (const auto& entry : fs::recursive_directory_iterator(CASES_DIR)) {
     if (entry.path().extension() == ".case") files.push_back(entry.path());

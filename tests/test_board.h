@@ -6,10 +6,8 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
-// What the tests share: files, the program's constant texts, and runs of
-// child processes that can do no harm.
+// What the C++ tests and the case runner share.
 
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
@@ -40,22 +38,7 @@ std::string MarkFatalReports(const std::string& text);
 int ExitStatus(int wait_status);
 
 // True in a cross build, where the program runs under an emulator.
-bool UnderEmulation();
 #define SKIP_UNDER_EMULATION(why) \
-  if (UnderEmulation()) GTEST_SKIP() << why
-
-struct RunResult {
-  int Status = -1;
-  std::string Output, Error;  // standard output and error
-};
-
-// Runs `argv` (found on PATH) in `cwd` as a child that can do no harm: no
-// file it writes may grow past 1 MiB, it leads its own process group, and
-// the whole group is killed when it ends or after 20 s. Standard input is
-// /dev/null. Its environment has $PELLIDOR, the built program (with the
-// emulator of a cross build), $MAKE_BOARD, $ADDR2LINE (addr2line -e the
-// program) and $SOURCE_DIR; PELLIDOR_CODEPAGE is unset.
-RunResult RunCommand(const std::vector<std::string>& argv,
-                     const std::string& cwd);
+  if (EMULATOR[0] != '\0') GTEST_SKIP() << why
 
 #endif  // TESTS_TEST_BOARD_H_
