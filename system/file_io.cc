@@ -4,13 +4,16 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
 namespace {
+
+// Symbolic links followed one after another before a path counts as a loop,
+// as the system itself allows.
+constexpr int kMostLinks = 40;
 
 // A NUL-terminated copy of `path` for the system calls. A NUL inside the
 // text ends the path there, as it would for any C caller.
@@ -283,20 +286,31 @@ int FindInDirectory(const ShortText& directory,
 
 bool LiesDirectlyIn(const ShortText& path, const ShortText& directory,
                     std::span<const std::string_view> endings) {
-  char real[PATH_MAX];
-  const char* name = real;
-  if (::realpath(CPath(path).Bytes, real) == nullptr) {
-    PathBuffer given = CPath(path);
-    std::memcpy(real, given.Bytes, sizeof given.Bytes);
+  // The links are followed by hand, from the path as given: the real path
+  // from the root would need every folder above to be searchable.
+  char current[PATH_MAX];
+  std::memcpy(current, CPath(path).Bytes, kShortTextCapacity + 1);
+  for (int hops = 0; hops < kMostLinks; ++hops) {
+    char target[PATH_MAX];
+    ssize_t length = ::readlink(current, target, sizeof target - 1);
+    if (length <= 0) break;  // no link, or none that can be read
+    target[length] = '\0';
+    // A relative target starts from the link's own folder.
+    const char* slash = std::strrchr(current, '/');
+    size_t kept = target[0] == '/' || slash == nullptr
+                      ? 0
+                      : static_cast<size_t>(slash - current) + 1;
+    if (kept + static_cast<size_t>(length) >= sizeof current) break;
+    std::memcpy(current + kept, target, static_cast<size_t>(length) + 1);
   }
-  // The directory part keeps its last "/", so that "/" stays the root; a
-  // name without one lies in the working directory.
-  char* slash = std::strrchr(real, '/');
+  // The folder keeps its last "/", so that "/" stays the root; a name
+  // without one lies in the working directory.
+  const char* name = current;
   char parent[PATH_MAX] = ".";
-  if (slash != nullptr) {
+  if (const char* slash = std::strrchr(current, '/'); slash != nullptr) {
     name = slash + 1;
-    size_t length = static_cast<size_t>(slash - real) + 1;
-    std::memcpy(parent, real, length);
+    size_t length = static_cast<size_t>(slash - current) + 1;
+    std::memcpy(parent, current, length);
     parent[length] = '\0';
   }
   struct stat in_parent;

@@ -61,8 +61,7 @@ int FindInDirectory(const ShortText& directory,
 
 // Whether the existing file `path`, symbolic links followed, is an entry of
 // `directory` (the same directory by device and inode) under a name ending
-// in one of `endings` in any letter case. When its real path cannot be
-// found, the path as given is taken instead.
+// in one of `endings` in any letter case.
 bool LiesDirectlyIn(const ShortText& path, const ShortText& directory,
                     std::span<const std::string_view> endings);
 
