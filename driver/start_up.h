@@ -18,7 +18,8 @@ bool ReadsStandardInput(const RunState& run);
 // shares standard input's end through `input`. Returns 0 when the run may go
 // on, or the exit status (1) after the usage line or an "ERROR:" line on the
 // console. A short korvel.dat ends the run, and so does an output that is
-// one of the run's inputs (5): no input is ever emptied or written.
+// one of the run's inputs (5): no input is ever emptied or written, and
+// standard output that is one gets the messages after its bytes.
 int StartUp(bool arguments_taken, RunState& run,
             TemplateReader& page_template, StandardInput& input);
 
