@@ -33,14 +33,15 @@ int ReadBoardConfig(int fd, BoardConfig* config) {
   return 0;
 }
 
-int OpenFileList(const ShortText& path, FileList& list) {
+int OpenFileList(const ShortText& path, FileList& list, FileFacts* facts) {
   list.RecordsRead = 0;
   list.Next = list.Filled = 0;
-  FileFacts facts;
-  if (int error = OpenForReading(path, &list.Fd, &facts); error != 0) {
+  FileFacts found;
+  if (int error = OpenForReading(path, &list.Fd, &found); error != 0) {
     return error;
   }
-  list.RecordCount = facts.Size / static_cast<int64_t>(kFileListRecordSize);
+  if (facts != nullptr) *facts = found;
+  list.RecordCount = found.Size / static_cast<int64_t>(kFileListRecordSize);
   return 0;
 }
 
@@ -69,8 +70,9 @@ void CloseFileList(FileList& list) {
   list.Fd = -1;
 }
 
-int OpenDescriptionStore(const ShortText& path, DescriptionStore& store) {
-  return OpenForReading(path, &store.Fd);
+int OpenDescriptionStore(const ShortText& path, DescriptionStore& store,
+                         FileFacts* facts) {
+  return OpenForReading(path, &store.Fd, facts);
 }
 
 void CloseDescriptionStore(DescriptionStore& store) {

@@ -36,8 +36,10 @@ struct FileList {
   uint8_t Buffer[kFileListChunkRecords * kFileListRecordSize];
 };
 
-// Opens the ".dir" file at `path`; on failure nothing stays open.
-int OpenFileList(const ShortText& path, FileList& list);
+// Opens the ".dir" file at `path` and, when `facts` is given, tells what it
+// is; on failure nothing stays open.
+int OpenFileList(const ShortText& path, FileList& list,
+                 FileFacts* facts = nullptr);
 
 // True when every whole record has been read.
 bool AtEndOfFileList(const FileList& list);
@@ -52,8 +54,10 @@ struct DescriptionStore {
   int Fd = -1;
 };
 
-// Opens the ".des" file at `path`.
-int OpenDescriptionStore(const ShortText& path, DescriptionStore& store);
+// Opens the ".des" file at `path` and, when `facts` is given, tells what it
+// is.
+int OpenDescriptionStore(const ShortText& path, DescriptionStore& store,
+                         FileFacts* facts = nullptr);
 
 void CloseDescriptionStore(DescriptionStore& store);
 

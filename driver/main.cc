@@ -19,13 +19,15 @@ int main(int argc, char** argv) {
   // A reader that goes away is a failed write (101), not a reason to die;
   // so is a write past the file-size limit.
   IgnoreWriteSignals();
-  // Only a run with its five arguments reads templates; an empty argument
-  // 2, 3 or 4 is standard input.
-  SetUpConsole(argc == 6 && (!*argv[2] || !*argv[3] || !*argv[4]));
-
   RunState run;
+  bool arguments_taken = TakeArguments(argc, argv, run);
+  // Only a run with its five arguments reads templates.
+  SetUpConsole(arguments_taken && ReadsStandardInput(run));
+
   TemplateReader page_template;
-  if (int status = StartUp(argc, argv, run, page_template); status != 0) {
+  StandardInput input;
+  if (int status = StartUp(arguments_taken, run, page_template, input);
+      status != 0) {
     TakeDownConsole();
     return status;
   }
@@ -39,7 +41,7 @@ int main(int argc, char** argv) {
   }
   OutputPage page;
   StartPage(page, page_fd);
-  WritePage(run, page_template, page);
+  WritePage(run, page_template, page, input);
 
   CloseTemplate(page_template);
   ClosePage(page);

@@ -34,13 +34,13 @@ bool FindListMarker(const ShortText& line, ListMarker* marker) {
 }
 
 void WritePage(const RunState& run, TemplateReader& page_template,
-               OutputPage& page) {
+               OutputPage& page, StandardInput& input) {
   ShortText line;
   while (NextTemplateLine(page_template, &line)) {
     ListMarker marker;
     if (FindListMarker(line, &marker)) {
       // The marker line itself, and any text around the marker, is left out.
-      WriteBaseList(run, page, marker.BaseName, marker.LinkPath);
+      WriteBaseList(run, page, input, marker.BaseName, marker.LinkPath);
     } else {
       WritePageLine(page, View(line));
     }

@@ -19,8 +19,9 @@ struct ListMarker {
 bool FindListMarker(const ShortText& line, ListMarker* marker);
 
 // Copies the page template to the page, a list in place of each marker line.
-// A failed read or write ends the run.
+// A failed read or write ends the run. Templates read from standard input
+// share its end through `input`.
 void WritePage(const RunState& run, TemplateReader& page_template,
-               OutputPage& page);
+               OutputPage& page, StandardInput& input);
 
 #endif  // DRIVER_PAGE_PASS_H_

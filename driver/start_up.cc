@@ -1,13 +1,12 @@
 #include "driver/start_up.h"
 
-#include <errno.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <span>
 #include <string_view>
 
 #include "board/board_files.h"
+#include "driver/page_pass.h"
+#include "listing/base_list.h"
 #include "system/console.h"
 #include "system/fatal.h"
 #include "system/file_io.h"
@@ -18,7 +17,6 @@ namespace {
 
 constexpr int kArgumentCount = 5;
 // The files that a run opens before the page: korvel.dat and the templates.
-constexpr int kMostInputs = 4;
 // An argument keeps at most its first 254 bytes.
 constexpr size_t kArgumentLimit = 254;
 
@@ -30,14 +28,15 @@ ShortText Argument(char* argument) {
 bool IsNone(const ShortText& path) { return View(UpperText(path)) == "NONE"; }
 
 // Reads BoardConfig from korvel.dat in the board directory and tells which
-// file that was; false when the file cannot be opened.
+// file that was; false when the file cannot be opened. A short file gives
+// its error in `*error`.
 bool ReadConfiguration(const ShortText& board_directory, BoardConfig* config,
-                       FileFacts* facts) {
+                       FileFacts* facts, int* error) {
   ShortText path = WithTrailingSlash(board_directory);
   AppendText(path, "korvel.dat");
   int fd = -1;
   if (OpenForReading(path, &fd, facts) != 0) return false;
-  if (int error = ReadBoardConfig(fd, config); error != 0) FatalIoError(error);
+  *error = ReadBoardConfig(fd, config);
   CloseFile(fd);
   return true;
 }
@@ -50,36 +49,156 @@ bool CheckTemplate(const ShortText& path, FileFacts* facts) {
   return true;
 }
 
+// What each input of the run is, to tell the output apart from them.
+struct Inputs {
+  FileFacts Files[4];
+  int Count = 0;
+};
+
+// Reads korvel.dat into `run` and opens the templates, the page template
+// into `page_template`; returns the message for the first that cannot be
+// opened, or nothing. A short korvel.dat gives its error in `*error`.
+std::string_view OpenInputs(RunState& run, TemplateReader& page_template,
+                            StandardInput* input, Inputs& inputs, int* error) {
+  if (!ReadConfiguration(run.BoardDirectory, &run.Config,
+                         &inputs.Files[inputs.Count++], error)) {
+    return "ERROR: Unable to read KORVEL.DAT!";
+  }
+  if (*error != 0) return {};
+  if (OpenTemplate(run.PageTemplatePath, page_template,
+                   &inputs.Files[inputs.Count++], input) != 0) {
+    return "ERROR: Unable to read template 1";
+  }
+  if (!CheckTemplate(run.EntryTemplatePath, &run.EntryTemplateFacts)) {
+    return "ERROR: Unable to read template 2";
+  }
+  inputs.Files[inputs.Count++] = run.EntryTemplateFacts;
+  if (run.HasAlternateTemplate) {
+    if (!CheckTemplate(run.AlternateTemplatePath,
+                       &run.AlternateTemplateFacts)) {
+      return "ERROR: Unable to read template 3";
+    }
+    inputs.Files[inputs.Count++] = run.AlternateTemplateFacts;
+  }
+  return {};
+}
+
+constexpr std::string_view kListEndings[] = {".dir", ".des"};
+
 // The directory of the board's list files: ListDirectory is a plain prefix
-// of their names, so it is the part up to its last "/", or "." without one.
+// of their paths, so it is the part up to its last "/", or "." without one.
+// A NUL ends the paths for the system, so the prefix ends there too.
 ShortText ListFilesDirectory(const ShortText& list_directory) {
   std::string_view prefix = View(list_directory);
+  prefix = prefix.substr(0, prefix.find('\0'));
   size_t slash = prefix.rfind('/');
   if (slash == std::string_view::npos) return MakeShortText(".");
   return MakeShortText(prefix.substr(0, slash + 1));
 }
 
-// Ends the run with 5 when the output path names a file that the run reads:
-// one of `inputs`, or a ".dir" or ".des" file of the list directory, under
-// any name. Creating the page would empty that file, and a template that is
-// the page would read back its own output without end.
-void RefuseInputAsOutput(const RunState& run,
-                         std::span<const FileFacts> inputs) {
-  if (run.OutputPath.Length == 0) return;
+// The file the page will empty or write over when it is a regular file that
+// exists already: the output path's, or standard output's for an empty one.
+bool ExistingOutput(const RunState& run, FileFacts* output) {
+  int error = run.OutputPath.Length > 0
+                  ? GetPathFacts(run.OutputPath, output)
+                  : GetFileFacts(kStandardOutput, output);
+  // Only a regular file can be emptied or outgrow a disk, so /dev/null as
+  // both a template and the output stays allowed; and an input that is the
+  // same file as a regular output is a regular file too.
+  return error == 0 && output->Regular;
+}
+
+// Whether the output is a ".dir" or ".des" file of the list directory, in
+// any letter case. When that directory cannot be read through, a named
+// output that lies in it under such a name counts as one all the same.
+bool InListDirectory(const RunState& run, const FileFacts& output) {
+  ShortText directory = ListFilesDirectory(run.Config.ListDirectory);
+  bool found = false;
+  if (FindInDirectory(directory, kListEndings, output, &found) != 0) {
+    found = run.OutputPath.Length > 0 &&
+            LiesDirectlyIn(run.OutputPath, directory, kListEndings);
+  }
+  return found;
+}
+
+// Whether the output is one of the ".dir" and ".des" files that the markers
+// of a page template that is a regular file name, by the very paths the
+// lists will open. The template is read ahead and then taken back to where
+// it stood, standard input too; a failed read gives its error in `*error`.
+bool MarkedListFile(const RunState& run, TemplateReader& page_template,
+                    const FileFacts& output, int* error) {
+  int64_t start = 0;
+  // A file that cannot be taken back is not read ahead: the lists then
+  // refuse it as they open it.
+  if (!page_template.Regular || TemplateOffset(page_template, &start) != 0) {
+    return false;
+  }
+  bool found = false;
+  ShortText line;
+  bool has_line = true;
+  while (!found && has_line && *error == 0) {
+    *error = ReadTemplateLine(page_template, &line, &has_line);
+    ListMarker marker;
+    if (!has_line || !FindListMarker(line, &marker)) continue;
+    for (std::string_view ending : kListEndings) {
+      FileFacts list_file;
+      found = found || (GetPathFacts(ListFilePath(run, marker.BaseName, ending),
+                                     &list_file) == 0 &&
+                        SameFile(list_file, output));
+    }
+  }
+  int restart_error = RestartTemplate(page_template, start);
+  if (*error == 0) *error = restart_error;
+  return found;
+}
+
+// Whether the page would be written over a file that the run reads: one of
+// `inputs`, a list file of the list directory, or one that a marker names.
+// Creating the page would empty that file, and a template that is the page
+// would read back its own output without end.
+bool OutputIsInput(const RunState& run, const Inputs& inputs,
+                   TemplateReader& page_template, const FileFacts& output,
+                   int* error) {
+  for (int i = 0; i < inputs.Count; ++i) {
+    if (SameFile(inputs.Files[i], output)) return true;
+  }
+  return InListDirectory(run, output) ||
+         MarkedListFile(run, page_template, output, error);
+}
+
+// Ends the run with 5 when the output is one of the run's inputs; a failed
+// read of the page template ends it as it would in the page pass.
+void RefuseInputAsOutput(const RunState& run, const Inputs& inputs,
+                         TemplateReader& page_template) {
   FileFacts output;
-  // A path that names nothing yet cannot be an input. Only a regular file
-  // can be emptied or outgrow a disk, so /dev/null as both a template and
-  // the output stays allowed; and an input that is the same file as a
-  // regular output is a regular file too.
-  if (GetPathFacts(run.OutputPath, &output) != 0 || !output.Regular) return;
-  for (const FileFacts& input : inputs) {
-    if (SameFile(input, output)) FatalIoError(IoErrorFromErrno(EEXIST));
+  // A path that names nothing yet cannot be an input.
+  if (!ExistingOutput(run, &output)) return;
+  int error = 0;
+  if (OutputIsInput(run, inputs, page_template, output, &error)) {
+    FatalIoError(kErrorAccessDenied);
   }
-  constexpr std::string_view kListEndings[] = {".dir", ".des"};
-  if (DirectoryHoldsFile(ListFilesDirectory(run.Config.ListDirectory),
-                         kListEndings, output)) {
-    FatalIoError(IoErrorFromErrno(EEXIST));
+  if (error != 0) FatalIoError(error);
+}
+
+// Standard output as the page, when it is one of the run's inputs and the
+// messages would be written over its bytes (a file opened for reading and
+// writing, as "1<>"), is first moved to its end, so that it keeps every byte
+// and the messages and the report of its refusal come after them. Writes
+// nothing: every failure met here is met again, and told, by StartUp.
+void PutMessagesAfterInput(const RunState& taken) {
+  FileFacts output;
+  if (taken.OutputPath.Length > 0 || !WritesOver(kStandardOutput, &output)) {
+    return;
   }
+  RunState run = taken;
+  TemplateReader page_template;
+  Inputs inputs;
+  int error = 0;
+  if (OpenInputs(run, page_template, nullptr, inputs, &error).empty() &&
+      error == 0 && OutputIsInput(run, inputs, page_template, output, &error)) {
+    (void)MoveToEnd(kStandardOutput);
+  }
+  CloseTemplate(page_template);
 }
 
 int Refuse(std::string_view message) {
@@ -89,13 +208,31 @@ int Refuse(std::string_view message) {
 
 }  // namespace
 
-int StartUp(int argc, char** argv, RunState& run,
-            TemplateReader& page_template) {
+bool TakeArguments(int argc, char** argv, RunState& run) {
+  if (argc - 1 != kArgumentCount) return false;
+  run.BoardDirectory = Argument(argv[1]);
+  run.PageTemplatePath = Argument(argv[2]);
+  run.EntryTemplatePath = Argument(argv[3]);
+  run.AlternateTemplatePath = Argument(argv[4]);
+  run.OutputPath = Argument(argv[5]);
+  run.HasAlternateTemplate = !IsNone(run.AlternateTemplatePath);
+  return true;
+}
+
+bool ReadsStandardInput(const RunState& run) {
+  return run.PageTemplatePath.Length == 0 ||
+         run.EntryTemplatePath.Length == 0 ||
+         (run.HasAlternateTemplate && run.AlternateTemplatePath.Length == 0);
+}
+
+int StartUp(bool arguments_taken, RunState& run,
+            TemplateReader& page_template, StandardInput& input) {
+  if (arguments_taken) PutMessagesAfterInput(run);
   WriteConsoleLine("");
   WriteConsoleLine("PELLIDOR : Converts Korvel File Bases to HTML Listings");
   WriteConsoleLine("  v1.0   : Compatible with Korvel v1.07.3");
   WriteConsoleLine("");
-  if (argc - 1 != kArgumentCount) {
+  if (!arguments_taken) {
     return Refuse(
         "Usage: PELLIDOR [korvel_dir] [template 1] [template 2] [template 3] "
         "[output]");
@@ -105,36 +242,13 @@ int StartUp(int argc, char** argv, RunState& run,
                      &run.BoardCodePage)) {
     return Refuse("ERROR: Unknown code page in PELLIDOR_CODEPAGE!");
   }
-  run.BoardDirectory = Argument(argv[1]);
-  run.PageTemplatePath = Argument(argv[2]);
-  run.EntryTemplatePath = Argument(argv[3]);
-  run.AlternateTemplatePath = Argument(argv[4]);
-  run.OutputPath = Argument(argv[5]);
-  run.HasAlternateTemplate = !IsNone(run.AlternateTemplatePath);
-
-  // What each opened input is, to tell the output apart from them.
-  FileFacts inputs[kMostInputs];
-  int input_count = 0;
-  if (!ReadConfiguration(run.BoardDirectory, &run.Config,
-                         &inputs[input_count++])) {
-    return Refuse("ERROR: Unable to read KORVEL.DAT!");
-  }
-  if (OpenTemplate(run.PageTemplatePath, page_template,
-                   &inputs[input_count++]) != 0) {
-    return Refuse("ERROR: Unable to read template 1");
-  }
-  if (!CheckTemplate(run.EntryTemplatePath, &run.EntryTemplateFacts)) {
-    return Refuse("ERROR: Unable to read template 2");
-  }
-  inputs[input_count++] = run.EntryTemplateFacts;
-  if (run.HasAlternateTemplate) {
-    if (!CheckTemplate(run.AlternateTemplatePath,
-                       &run.AlternateTemplateFacts)) {
-      return Refuse("ERROR: Unable to read template 3");
-    }
-    inputs[input_count++] = run.AlternateTemplateFacts;
-  }
+  Inputs inputs;
+  int error = 0;
+  std::string_view message =
+      OpenInputs(run, page_template, &input, inputs, &error);
+  if (error != 0) FatalIoError(error);
+  if (!message.empty()) return Refuse(message);
   WriteConsoleLine("- Working ... ");
-  RefuseInputAsOutput(run, std::span(inputs, input_count));
+  RefuseInputAsOutput(run, inputs, page_template);
   return 0;
 }

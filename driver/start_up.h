@@ -4,13 +4,23 @@
 #include "listing/run_state.h"
 #include "listing/template_lines.h"
 
-// Checks the command line and every input that can be checked before the
-// page is written, filling `run` and opening the page template into
-// `page_template`. Returns 0 when the run may go on, or the exit status (1)
-// after the usage line or an "ERROR:" line on the console. A short
-// korvel.dat ends the run, and so does an output path that names one of the
-// run's inputs (5): no input is ever emptied or written.
-int StartUp(int argc, char** argv, RunState& run,
-            TemplateReader& page_template);
+// Takes the command line's five arguments into `run`, each cut to 254
+// bytes; false when there are not exactly five.
+bool TakeArguments(int argc, char** argv, RunState& run);
+
+// Whether a template of the run is read from standard input: an empty
+// argument 2, 3 or 4 (when that is not "NONE").
+bool ReadsStandardInput(const RunState& run);
+
+// Greets, then checks the command line (`arguments_taken`, as TakeArguments
+// told) and every input that can be checked before the page is written,
+// completing `run` and opening the page template into `page_template`, which
+// shares standard input's end through `input`. Returns 0 when the run may go
+// on, or the exit status (1) after the usage line or an "ERROR:" line on the
+// console. A short korvel.dat ends the run, and so does an output that is
+// one of the run's inputs (5): no input is ever emptied or written, and
+// standard output that is one gets the messages after its bytes.
+int StartUp(bool arguments_taken, RunState& run,
+            TemplateReader& page_template, StandardInput& input);
 
 #endif  // DRIVER_START_UP_H_

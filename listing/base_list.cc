@@ -7,21 +7,24 @@
 
 namespace {
 
-ShortText BaseFilePath(const RunState& run, const ShortText& base_name,
-                       std::string_view extension) {
-  ShortText path = run.Config.ListDirectory;
-  AppendText(path, View(base_name));
-  AppendText(path, extension);
-  return path;
+// A list file that is the page would be read as the page is written: its
+// descriptions would be the page's own bytes, or its records be made of
+// them.
+void RefusePageAsList(const OutputPage& page, const FileFacts& list_file) {
+  if (page.Facts.Regular && SameFile(page.Facts, list_file)) {
+    FatalIoError(kErrorAccessDenied);
+  }
 }
 
 // Opens the chosen entry template anew and expands each of its lines.
 void WriteEntry(const ShortText& template_path, const FileFacts& facts,
-                const FileListRecord& record, const ShortText& link_path,
-                const DescriptionStore& store, CodePage code_page,
+                StandardInput& input, const FileListRecord& record,
+                const ShortText& link_path, const DescriptionStore& store,
+                CodePage code_page,
                 OutputPage& page) {
   TemplateReader reader;
-  if (int error = ReopenTemplate(template_path, facts, reader); error != 0) {
+  if (int error = ReopenTemplate(template_path, facts, reader, &input);
+      error != 0) {
     FatalIoError(error);
   }
   ShortText line;
@@ -33,23 +36,35 @@ void WriteEntry(const ShortText& template_path, const FileFacts& facts,
 
 }  // namespace
 
-void WriteBaseList(const RunState& run, OutputPage& page,
+ShortText ListFilePath(const RunState& run, const ShortText& base_name,
+                       std::string_view extension) {
+  ShortText path = run.Config.ListDirectory;
+  AppendText(path, View(base_name));
+  AppendText(path, extension);
+  return path;
+}
+
+void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
                    const ShortText& base_name, const ShortText& link_path) {
   FileList list;
-  if (OpenFileList(BaseFilePath(run, base_name, ".dir"), list) != 0) {
+  FileFacts list_file;
+  if (OpenFileList(ListFilePath(run, base_name, ".dir"), list, &list_file) !=
+      0) {
     ShortText message;
     AppendText(message, "ERROR: Unable to create list for ");
     AppendText(message, View(base_name));
     WritePageLine(page, View(message));
     return;
   }
+  RefusePageAsList(page, list_file);
   // The descriptions must be there even when no entry asks for one.
   DescriptionStore store;
-  if (int error =
-          OpenDescriptionStore(BaseFilePath(run, base_name, ".des"), store);
+  if (int error = OpenDescriptionStore(ListFilePath(run, base_name, ".des"),
+                                       store, &list_file);
       error != 0) {
     FatalIoError(error);
   }
+  RefusePageAsList(page, list_file);
 
   bool alternate = false;
   while (!AtEndOfFileList(list)) {
@@ -61,11 +76,11 @@ void WriteBaseList(const RunState& run, OutputPage& page,
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
-      WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, record,
-                 link_path, store, run.BoardCodePage, page);
+      WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, input,
+                 record, link_path, store, run.BoardCodePage, page);
     } else {
       alternate = true;
-      WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, record,
+      WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, input, record,
                  link_path, store, run.BoardCodePage, page);
     }
   }

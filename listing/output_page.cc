@@ -20,6 +20,7 @@ void WriteBuffer(OutputPage& page) {
 void StartPage(OutputPage& page, int fd) {
   page.Fd = fd;
   page.IsTerminal = IsTerminal(fd);
+  if (GetFileFacts(fd, &page.Facts) != 0) page.Facts = FileFacts{};
   page.Used = 0;
 }
 

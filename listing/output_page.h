@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "system/file_io.h"
+
 inline constexpr size_t kPageBlockSize = 256;
 
 // The output page: bytes reach the file in 256-byte blocks as the buffer
@@ -13,11 +15,14 @@ inline constexpr size_t kPageBlockSize = 256;
 struct OutputPage {
   int Fd = -1;
   bool IsTerminal = false;
+  // What the page's file is: no list file may be read back from it.
+  FileFacts Facts;
   size_t Used = 0;
   char Buffer[kPageBlockSize];
 };
 
-// The page on the open descriptor `fd`.
+// The page on the open descriptor `fd`; a descriptor the system tells
+// nothing of is taken for no regular file.
 void StartPage(OutputPage& page, int fd);
 
 // Adds bytes to the page and writes each block that they fill.

@@ -8,8 +8,10 @@
 
 namespace {
 
-void Reset(TemplateReader& reader, int fd, const FileFacts& facts) {
+void Reset(TemplateReader& reader, int fd, const FileFacts& facts,
+           StandardInput* input) {
   reader.Fd = fd;
+  reader.Input = fd == kStandardInput ? input : nullptr;
   reader.Regular = facts.Regular;
   reader.Size = facts.Size;
   reader.BytesRead = 0;
@@ -38,6 +40,7 @@ size_t LineEnd(const TemplateReader& reader, size_t from) {
 // Refills the empty buffer; leaves it empty at the end of the file.
 int Refill(TemplateReader& reader) {
   reader.At = reader.Filled = 0;
+  if (reader.Input != nullptr && reader.Input->Ended) reader.AtEnd = true;
   if (reader.AtEnd) return 0;
   size_t got = 0;
   int error = ReadSome(reader.Fd, reader.Buffer, sizeof reader.Buffer, &got);
@@ -52,32 +55,47 @@ int Refill(TemplateReader& reader) {
   bool whole =
       reader.Regular && reader.Size > 0 && reader.BytesRead >= reader.Size;
   if (got == 0 || (whole && got < sizeof reader.Buffer)) reader.AtEnd = true;
+  if (reader.AtEnd && reader.Input != nullptr) reader.Input->Ended = true;
   return 0;
 }
 
 }  // namespace
 
 int OpenTemplate(const ShortText& path, TemplateReader& reader,
-                 FileFacts* facts) {
+                 FileFacts* facts, StandardInput* input) {
   int fd = kStandardInput;
   FileFacts found;
   int error = path.Length > 0 ? OpenForReading(path, &fd, &found)
                               : GetFileFacts(fd, &found);
   if (error != 0) return error;
-  Reset(reader, fd, found);
+  Reset(reader, fd, found, input);
   if (facts != nullptr) *facts = found;
   return 0;
 }
 
 int ReopenTemplate(const ShortText& path, const FileFacts& facts,
-                   TemplateReader& reader) {
+                   TemplateReader& reader, StandardInput* input) {
   if (path.Length == 0) {
-    Reset(reader, kStandardInput, facts);
+    Reset(reader, kStandardInput, facts, input);
     return 0;
   }
   int fd = -1;
   if (int error = OpenPath(path, &fd); error != 0) return error;
-  Reset(reader, fd, facts);
+  Reset(reader, fd, facts, nullptr);
+  return 0;
+}
+
+int TemplateOffset(const TemplateReader& reader, int64_t* offset) {
+  return GetOffset(reader.Fd, offset);
+}
+
+int RestartTemplate(TemplateReader& reader, int64_t offset) {
+  if (int error = SetOffset(reader.Fd, offset); error != 0) return error;
+  // Standard input taken back is no longer at its end.
+  if (reader.Input != nullptr) reader.Input->Ended = false;
+  reader.BytesRead = 0;
+  reader.AtEnd = false;
+  reader.At = reader.Filled = 0;
   return 0;
 }
 

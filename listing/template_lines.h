@@ -13,6 +13,13 @@
 #endif
 inline constexpr size_t kTemplateBufferSize = PELLIDOR_TEMPLATE_BUFFER_SIZE;
 
+// Standard input, as every template read from it shares it: once one of
+// them has read it to its end it stays there, so that a person at a terminal
+// ends the input once for the whole run.
+struct StandardInput {
+  bool Ended = false;
+};
+
 // A template read forward one line at a time. A line ends at LF, CR LF or a
 // CR that no LF follows; lines longer than 255 bytes are cut and the rest of
 // the line is skipped. No other byte is special.
@@ -24,21 +31,30 @@ struct TemplateReader {
   int64_t Size = 0;       // the size when the template was first opened
   int64_t BytesRead = 0;  // since this open
   bool AtEnd = false;
+  StandardInput* Input = nullptr;  // when the template is standard input
   size_t At = 0;
   size_t Filled = 0;
   char Buffer[kTemplateBufferSize];
 };
 
-// Opens the template at `path` (standard input when empty) and, when `facts`
-// is given, tells what it is. A directory is refused (5).
+// Opens the template at `path` (standard input when empty, sharing its end
+// through `input` when given) and, when `facts` is given, tells what it is.
+// A directory is refused (5).
 int OpenTemplate(const ShortText& path, TemplateReader& reader,
-                 FileFacts* facts = nullptr);
+                 FileFacts* facts = nullptr, StandardInput* input = nullptr);
 
 // Opens the template at `path` again, from its first byte, with the `facts`
 // of its first open and no fstat; a directory then fails at the first read
 // (5).
 int ReopenTemplate(const ShortText& path, const FileFacts& facts,
-                   TemplateReader& reader);
+                   TemplateReader& reader, StandardInput* input = nullptr);
+
+// Where the open template stands in its file, before its first read; with
+// RestartTemplate a regular file can be read ahead and then from there again.
+int TemplateOffset(const TemplateReader& reader, int64_t* offset);
+
+// Takes the template back to `offset` in its file, as if just opened there.
+int RestartTemplate(TemplateReader& reader, int64_t offset);
 
 // The next line into `*line`; `*has_line` is false at the end of the
 // template. Returns 0 or the error number of a failed read.

@@ -12,6 +12,10 @@
 
 namespace {
 
+// The handlers' own stack: a run that overflows its stack still gets its
+// terminal back, as the handler then has room to run.
+constexpr size_t kHandlerStackSize = 128 * 1024;
+
 // Set once by SetUpConsole; afterwards only read, by the signal handlers
 // too.
 struct ConsoleState {
@@ -21,6 +25,8 @@ struct ConsoleState {
   sigset_t Ending;                  // signals that end the process by default
   sigset_t Handled;                 // those, the stop signals and SIGCONT
   struct sigaction Previous[NSIG];  // each handled signal's earlier action
+  stack_t PreviousStack;            // the alternate stack of before, if any
+  alignas(16) char HandlerStack[kHandlerStackSize];
 };
 
 ConsoleState console_state;
@@ -126,7 +132,7 @@ void Install(int signal_number, void (*handler)(int),
   struct sigaction ours;
   std::memset(&ours, 0, sizeof ours);
   ours.sa_mask = console_state.Handled;
-  ours.sa_flags = SA_RESTART;
+  ours.sa_flags = SA_RESTART | SA_ONSTACK;
   if (action != nullptr) {
     ours.sa_flags |= SA_SIGINFO;
     ours.sa_sigaction = action;
@@ -181,6 +187,19 @@ void CollectSignals() {
   sigaddset(&console_state.Handled, SIGCONT);
 }
 
+// Gives the handlers a stack of their own, keeping the one of before.
+// Without it they run on the process's stack as before.
+void UseHandlerStack() {
+  stack_t ours;
+  ours.ss_sp = console_state.HandlerStack;
+  ours.ss_size = sizeof console_state.HandlerStack;
+  ours.ss_flags = 0;
+  if (::sigaltstack(&ours, &console_state.PreviousStack) != 0) {
+    // Then putting back the stack of before changes nothing.
+    ::sigaltstack(nullptr, &console_state.PreviousStack);
+  }
+}
+
 // Installs the handlers, keeping each earlier action. A signal ignored when
 // the run started (SIGHUP under nohup, say) stays ignored.
 void InstallHandlers() {
@@ -229,11 +248,13 @@ void SetUpConsole(bool template_from_input) {
   CollectSignals();
   // The handlers go in first, so that no signal finds the terminal raw
   // without them; until the switch they restore settings that are in force.
+  UseHandlerStack();
   InstallHandlers();
   terminal_raw = 1;
   if (tcsetattr(kStandardOutput, TCSANOW, &console_state.Raw) != 0) {
     terminal_raw = 0;
     RemoveHandlers();
+    ::sigaltstack(&console_state.PreviousStack, nullptr);
     return;
   }
   console_state.SwitchedToRaw = true;
@@ -254,5 +275,6 @@ void TakeDownConsole() {
   ::sigprocmask(SIG_BLOCK, &console_state.Handled, &before);
   RestoreTerminal();
   RemoveHandlers();
+  ::sigaltstack(&console_state.PreviousStack, nullptr);
   ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }

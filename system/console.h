@@ -13,7 +13,7 @@
 // `template_from_input` and standard input is a terminal (a person types the
 // template there) or when the run is not in its terminal's foreground
 // process group. In raw mode every signal that would end the process
-// restores the settings first and then ends it, and a stop restores them
+// restores the settings first, on a stack of its own, and then ends it, and a stop restores them
 // until the run is continued in the foreground.
 void SetUpConsole(bool template_from_input);
 

@@ -3,12 +3,19 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace {
+
+// Symbolic links followed one after another before a path counts as a loop,
+// as the system itself allows.
+constexpr int kMostLinks = 40;
 
 // A NUL-terminated copy of `path` for the system calls. A NUL inside the
 // text ends the path there, as it would for any C caller.
@@ -44,10 +51,27 @@ int Fstat(int fd, struct stat* status) {
   return result != 0 ? IoErrorFromErrno(errno) : 0;
 }
 
+// stat, symbolic links followed, repeated when a signal interrupts it.
+int PathStatus(int directory_fd, const char* path, struct stat* status) {
+  int result = RepeatOnSignal(
+      [&] { return ::fstatat(directory_fd, path, status, 0); });
+  return result != 0 ? IoErrorFromErrno(errno) : 0;
+}
+
+// Letter case aside, as a copy from a case-blind file system may have it.
 bool EndsInOneOf(std::string_view name,
                  std::span<const std::string_view> endings) {
+  auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (std::string_view ending : endings) {
-    if (name.ends_with(ending)) return true;
+    if (name.size() < ending.size()) continue;
+    std::string_view tail = name.substr(name.size() - ending.size());
+    bool same = true;
+    for (size_t i = 0; i < ending.size(); ++i) {
+      same = same && lower(tail[i]) == lower(ending[i]);
+    }
+    if (same) return true;
   }
   return false;
 }
@@ -73,7 +97,7 @@ int IoErrorFromErrno(int errno_value) {
     case EEXIST:
     case EROFS:
     case EISDIR:
-      return 5;
+      return kErrorAccessDenied;
     case EBADF:
       return 6;
     case EINTR:
@@ -134,7 +158,7 @@ int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
   int error = Fstat(*fd, &status);
-  if (error == 0 && S_ISDIR(status.st_mode)) error = IoErrorFromErrno(EISDIR);
+  if (error == 0 && S_ISDIR(status.st_mode)) error = kErrorAccessDenied;
   if (error != 0) {
     CloseFile(*fd);
     *fd = -1;
@@ -212,10 +236,10 @@ int GetFileFacts(int fd, FileFacts* facts) {
 }
 
 int GetPathFacts(const ShortText& path, FileFacts* facts) {
-  PathBuffer c_path = CPath(path);
   struct stat status;
-  if (RepeatOnSignal([&] { return ::stat(c_path.Bytes, &status); }) != 0) {
-    return IoErrorFromErrno(errno);
+  if (int error = PathStatus(AT_FDCWD, CPath(path).Bytes, &status);
+      error != 0) {
+    return error;
   }
   *facts = FactsFrom(status);
   return 0;
@@ -225,28 +249,96 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
   return a.Device == b.Device && a.Inode == b.Inode;
 }
 
-bool DirectoryHoldsFile(const ShortText& directory,
-                        std::span<const std::string_view> endings,
-                        const FileFacts& file) {
+int FindInDirectory(const ShortText& directory,
+                    std::span<const std::string_view> endings,
+                    const FileFacts& file, bool* found) {
+  *found = false;
   int fd =
       OpenRepeating(CPath(directory).Bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return IoErrorFromErrno(errno);
   DIR* entries = ::fdopendir(fd);
   if (entries == nullptr) {
+    int error = IoErrorFromErrno(errno);
     ::close(fd);
-    return false;
+    return error;
   }
-  bool found = false;
-  while (!found) {
+  int error = 0;
+  while (!*found) {
+    // Only errno tells the end of the entries from a failed read.
+    errno = 0;
     const struct dirent* entry = ::readdir(entries);
-    if (entry == nullptr) break;
+    if (entry == nullptr) {
+      if (errno != 0) error = IoErrorFromErrno(errno);
+      break;
+    }
     if (!EndsInOneOf(entry->d_name, endings)) continue;
     // The entry's own inode would miss a symbolic link to the file.
     struct stat status;
-    int result = RepeatOnSignal(
-        [&] { return ::fstatat(fd, entry->d_name, &status, 0); });
-    found = result == 0 && SameFile(FactsFrom(status), file);
+    *found = PathStatus(fd, entry->d_name, &status) == 0 &&
+             SameFile(FactsFrom(status), file);
   }
   ::closedir(entries);
-  return found;
+  return error;
+}
+
+bool LiesDirectlyIn(const ShortText& path, const ShortText& directory,
+                    std::span<const std::string_view> endings) {
+  // The links are followed by hand, from the path as given: the real path
+  // from the root would need every folder above to be searchable.
+  char current[PATH_MAX];
+  std::memcpy(current, CPath(path).Bytes, kShortTextCapacity + 1);
+  for (int hops = 0; hops < kMostLinks; ++hops) {
+    char target[PATH_MAX];
+    ssize_t length = ::readlink(current, target, sizeof target - 1);
+    if (length <= 0) break;  // no link, or none that can be read
+    target[length] = '\0';
+    // A relative target starts from the link's own folder.
+    const char* slash = std::strrchr(current, '/');
+    size_t kept = target[0] == '/' || slash == nullptr
+                      ? 0
+                      : static_cast<size_t>(slash - current) + 1;
+    if (kept + static_cast<size_t>(length) >= sizeof current) break;
+    std::memcpy(current + kept, target, static_cast<size_t>(length) + 1);
+  }
+  // The folder keeps its last "/", so that "/" stays the root; a name
+  // without one lies in the working directory.
+  const char* name = current;
+  char parent[PATH_MAX] = ".";
+  if (const char* slash = std::strrchr(current, '/'); slash != nullptr) {
+    name = slash + 1;
+    size_t length = static_cast<size_t>(slash - current) + 1;
+    std::memcpy(parent, current, length);
+    parent[length] = '\0';
+  }
+  struct stat in_parent;
+  struct stat listed;
+  return EndsInOneOf(name, endings) &&
+         PathStatus(AT_FDCWD, parent, &in_parent) == 0 &&
+         PathStatus(AT_FDCWD, CPath(directory).Bytes, &listed) == 0 &&
+         SameFile(FactsFrom(in_parent), FactsFrom(listed));
+}
+
+int GetOffset(int fd, int64_t* offset) {
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return IoErrorFromErrno(errno);
+  *offset = at;
+  return 0;
+}
+
+int SetOffset(int fd, int64_t offset) {
+  return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0
+             ? IoErrorFromErrno(errno)
+             : 0;
+}
+
+bool WritesOver(int fd, FileFacts* facts) {
+  int64_t offset = 0;
+  int flags = ::fcntl(fd, F_GETFL);
+  return GetFileFacts(fd, facts) == 0 && facts->Regular && flags != -1 &&
+         (flags & O_APPEND) == 0 && GetOffset(fd, &offset) == 0 &&
+         offset < facts->Size;
+}
+
+int MoveToEnd(int fd) {
+  return ::lseek(fd, 0, SEEK_END) < 0 ? IoErrorFromErrno(errno) : 0;
 }

@@ -14,6 +14,9 @@
 // The thin layer over the system's file calls. A file is a descriptor; each
 // call returns 0 or one of the program's I/O error numbers, never errno.
 
+// Permission denied, and also the program's own refusal of an output page
+// that is one of the run's inputs.
+inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorShortRead = 100;
 inline constexpr int kErrorShortWrite = 101;
 
@@ -67,12 +70,19 @@ int GetPathFacts(const ShortText& path, FileFacts* facts);
 // Whether `a` and `b` tell of the same file, by device and inode.
 bool SameFile(const FileFacts& a, const FileFacts& b);
 
-// Whether an entry of `directory` whose name ends in one of `endings` is the
-// file `file`, symbolic links followed; false when the directory cannot be
-// read.
-bool DirectoryHoldsFile(const ShortText& directory,
-                        std::span<const std::string_view> endings,
-                        const FileFacts& file);
+// Looks through `directory` for an entry whose name ends in one of `endings`
+// in any letter case and that is `file`, symbolic links followed; `*found`
+// tells. Returns 0 when the directory was read through, or the error number
+// when it could not be opened or read to its end.
+int FindInDirectory(const ShortText& directory,
+                    std::span<const std::string_view> endings,
+                    const FileFacts& file, bool* found);
+
+// Whether the existing file `path`, symbolic links followed, is an entry of
+// `directory` (the same directory by device and inode) under a name ending
+// in one of `endings` in any letter case.
+bool LiesDirectlyIn(const ShortText& path, const ShortText& directory,
+                    std::span<const std::string_view> endings);
 
 // Opens `path` for reading into `*fd` and, when `facts` is given, tells what
 // it is. A directory is refused (5) like any file that cannot be opened; on
@@ -89,6 +99,20 @@ void CloseFile(int fd);
 // Closes `fd` unless it is standard input or output; returns 0 or the error
 // number of a failed close. The descriptor is gone either way.
 int CloseWrittenFile(int fd);
+
+// Where the open file `fd` stands, into `*offset`.
+int GetOffset(int fd, int64_t* offset);
+
+// Moves the open file `fd` to `offset`.
+int SetOffset(int fd, int64_t offset);
+
+// Whether writes to the open file `fd` would land on bytes it holds: a
+// regular file not opened for appending, standing before its end. Tells
+// what the file is in `*facts`.
+bool WritesOver(int fd, FileFacts* facts);
+
+// Moves the open file `fd` to its end.
+int MoveToEnd(int fd);
 
 // 0 when all `count` bytes came, 100 if the file ended first.
 int ReadExactly(int fd, void* buffer, size_t count);
