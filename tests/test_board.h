@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/board_builder.h"
@@ -47,7 +48,23 @@ class TempDirTest : public ::testing::Test {
 struct RunResult {
   int Status = -1;     // exit status, or 128 + signal number
   std::string Output;  // standard output, as bytes
+  std::string Error;   // standard error, as bytes (RunCommand only)
 };
+
+// The program's greeting, its first console lines.
+inline constexpr char kGreeting[] =
+    "\nPELLIDOR : Converts Korvel File Bases to HTML Listings\n"
+    "  v1.0   : Compatible with Korvel v1.07.3\n\n";
+
+// Takes a fatal I/O error report of error `number` off the front of `*text`:
+// "Runtime error N at 0x" and 8 upper-case hex digits, a line "  0x" with the
+// same digits, any more "  0x" lines of 8 such digits, an empty line. False
+// when `*text` does not start with one.
+bool ConsumeFatalReport(std::string_view* text, const std::string& number);
+
+// The exit status of a waitpid status, 128 + the signal number for a death
+// by signal.
+int ExitStatus(int wait_status);
 
 // True when the tests run the program under an emulator of another machine
 // (a cross build), where a terminal or another user may not behave alike.
@@ -70,5 +87,16 @@ RunResult RunBounded(const std::vector<std::string>& args,
                      const std::string& cwd,
                      const std::string& input = "/dev/null",
                      const std::vector<int>& closed = {});
+
+// Runs `argv` (found on PATH) in `cwd` as a child that can do no harm: no
+// file it writes may grow past 1 MiB, it leads its own process group, and
+// the whole group is killed after 20 seconds, or when the child ends.
+// Standard input is the file at `input`; standard output and error are
+// captured. In the child's environment $PELLIDOR runs the built program and
+// $MAKE_BOARD the built make_board (each with the emulator of a cross
+// build), and PELLIDOR_CODEPAGE is unset.
+RunResult RunCommand(const std::vector<std::string>& argv,
+                     const std::string& cwd,
+                     const std::string& input = "/dev/null");
 
 #endif  // TESTS_TEST_BOARD_H_
