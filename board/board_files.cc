@@ -26,10 +26,6 @@ inline int ReadUpTo(int fd, int64_t offset, size_t wanted,
 
 }  // namespace
 
-int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts) {
-  return OpenForReading(path, fd, facts);
-}
-
 int ReadBoardConfig(int fd, BoardConfig* config) {
   uint8_t raw[kBoardConfigSize];
   if (int error = ReadExactly(fd, raw, sizeof raw); error != 0) return error;
@@ -41,7 +37,7 @@ int OpenFileList(const ShortText& path, FileList& list) {
   list.RecordsRead = 0;
   list.Next = list.Filled = 0;
   FileFacts facts;
-  if (int error = OpenBoardFile(path, &list.Fd, &facts); error != 0) {
+  if (int error = OpenForReading(path, &list.Fd, &facts); error != 0) {
     return error;
   }
   list.RecordCount = facts.Size / static_cast<int64_t>(kFileListRecordSize);
@@ -74,7 +70,7 @@ void CloseFileList(FileList& list) {
 }
 
 int OpenDescriptionStore(const ShortText& path, DescriptionStore& store) {
-  return OpenBoardFile(path, &store.Fd);
+  return OpenForReading(path, &store.Fd);
 }
 
 void CloseDescriptionStore(DescriptionStore& store) {

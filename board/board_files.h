@@ -9,12 +9,9 @@
 #include "system/file_io.h"
 #include "text/short_text.h"
 
-// Readers of the board's files. They are opened for reading only and never
-// written. Each call returns 0 or an I/O error number; the caller decides
-// whether a failure is reported or ends the run.
-
-// Opens a board file (korvel.dat, a ".dir" or a ".des") for reading.
-int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts = nullptr);
+// Readers of the board's files, which are opened with OpenForReading and
+// never written. Each call returns 0 or an I/O error number; the caller
+// decides whether a failure is reported or ends the run.
 
 // Reads the first record of the open korvel.dat; 100 if it is shorter.
 int ReadBoardConfig(int fd, BoardConfig* config);
@@ -71,8 +68,9 @@ inline constexpr size_t kDescriptionBlockSize = PELLIDOR_DESCRIPTION_BLOCK_SIZE;
 // each line there.
 struct Description {
   int Count = 0;
-  uint16_t Starts[255];  // where each line's length byte is in Bytes
-  char Bytes[255 * 256];
+  // Where each line's length byte is in Bytes.
+  uint16_t Starts[kMostDescriptionLines];
+  char Bytes[kMostDescriptionLines * (1 + kDescriptionLineCapacity)];
 };
 
 // Line `i` of `description`, for `i` below its Count.

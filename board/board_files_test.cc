@@ -51,7 +51,7 @@ TEST_F(BoardFilesTest, DecodesRecordsFromHandWrittenBytes) {
   config.replace(81, 7, "\x01\x05/b/d/");
   WriteBytes(Path("korvel.dat"), config);
   int fd = -1;
-  ASSERT_EQ(0, OpenBoardFile(MakeShortText(Path("korvel.dat")), &fd));
+  ASSERT_EQ(0, OpenForReading(MakeShortText(Path("korvel.dat")), &fd));
   BoardConfig board;
   ASSERT_EQ(0, ReadBoardConfig(fd, &board));
   EXPECT_EQ("/b/d/", View(board.ListDirectory));

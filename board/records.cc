@@ -10,7 +10,8 @@ ShortText LoadShortText(const uint8_t* p, size_t capacity) {
 
 BoardConfig DecodeBoardConfig(const uint8_t (&raw)[kBoardConfigSize]) {
   BoardConfig config;
-  config.ListDirectory = LoadShortText(&raw[kListDirectoryOffset], 255);
+  config.ListDirectory =
+      LoadShortText(&raw[kListDirectoryOffset], kListDirectoryCapacity);
   return config;
 }
 

@@ -10,6 +10,7 @@
 
 inline constexpr size_t kBoardConfigSize = 1824;
 inline constexpr size_t kListDirectoryOffset = 82;
+inline constexpr size_t kListDirectoryCapacity = 255;
 
 inline constexpr size_t kFileListRecordSize = 118;
 inline constexpr size_t kNameCapacity = 70;
@@ -17,6 +18,11 @@ inline constexpr size_t kSizeOffset = 71;
 inline constexpr size_t kFlagsOffset = 110;
 inline constexpr size_t kDescriptionOffsetOffset = 111;
 inline constexpr size_t kDescriptionLinesOffset = 115;
+
+// A description in a ".des" file: as many items as DescriptionLines, a byte,
+// can count, each a length byte and as many bytes as it can count.
+inline constexpr size_t kMostDescriptionLines = 255;
+inline constexpr size_t kDescriptionLineCapacity = 255;
 
 // Flags bit: the record is left out of every list.
 inline constexpr uint8_t FLAG_EXCLUDED = 4;

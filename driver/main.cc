@@ -1,8 +1,6 @@
 // pellidor: writes an HTML listing of a board's file bases, shaped by the
 // user's templates.
 
-#include <signal.h>
-
 #include "driver/page_pass.h"
 #include "driver/start_up.h"
 #include "listing/output_page.h"
@@ -19,9 +17,8 @@ int main(int argc, char** argv) {
     FatalIoError(error);
   }
   // A reader that goes away is a failed write (101), not a reason to die;
-  // so is a write past the file-size limit, which then fails with EFBIG.
-  ::signal(SIGPIPE, SIG_IGN);
-  ::signal(SIGXFSZ, SIG_IGN);
+  // so is a write past the file-size limit.
+  IgnoreWriteSignals();
   // Only a run with its five arguments reads templates; an empty argument
   // 2, 3 or 4 is standard input.
   SetUpConsole(argc == 6 && (!*argv[2] || !*argv[3] || !*argv[4]));

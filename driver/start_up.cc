@@ -15,6 +15,8 @@
 namespace {
 
 constexpr int kArgumentCount = 5;
+// The files that a run opens before the page: korvel.dat and the templates.
+constexpr int kMostInputs = 4;
 // An argument keeps at most its first 254 bytes.
 constexpr size_t kArgumentLimit = 254;
 
@@ -32,7 +34,7 @@ bool ReadConfiguration(const ShortText& board_directory, BoardConfig* config,
   ShortText path = WithTrailingSlash(board_directory);
   AppendText(path, "korvel.dat");
   int fd = -1;
-  if (OpenBoardFile(path, &fd, facts) != 0) return false;
+  if (OpenForReading(path, &fd, facts) != 0) return false;
   if (int error = ReadBoardConfig(fd, config); error != 0) FatalIoError(error);
   CloseFile(fd);
   return true;
@@ -104,7 +106,7 @@ int StartUp(int argc, char** argv, RunState& run,
   run.HasAlternateTemplate = !IsNone(run.AlternateTemplatePath);
 
   // What each opened input is, to tell the output apart from them.
-  FileFacts inputs[4];
+  FileFacts inputs[kMostInputs];
   int input_count = 0;
   if (!ReadConfiguration(run.BoardDirectory, &run.Config,
                          &inputs[input_count++])) {

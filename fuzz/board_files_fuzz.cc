@@ -46,7 +46,7 @@ std::string_view TextAt(std::string_view bytes, size_t offset,
 
 void CheckBoardConfig(const ShortText& path, std::string_view file) {
   int fd = -1;
-  FUZZ_CHECK(OpenBoardFile(path, &fd) == 0);
+  FUZZ_CHECK(OpenForReading(path, &fd) == 0);
   BoardConfig config;
   int error = ReadBoardConfig(fd, &config);
   CloseFile(fd);

@@ -1,7 +1,5 @@
 #include "listing/output_page.h"
 
-#include <termios.h>
-
 #include <cstring>
 
 #include "system/fatal.h"
@@ -20,9 +18,8 @@ void WriteBuffer(OutputPage& page) {
 }  // namespace
 
 void StartPage(OutputPage& page, int fd) {
-  struct termios settings;
   page.Fd = fd;
-  page.IsTerminal = tcgetattr(fd, &settings) == 0;
+  page.IsTerminal = IsTerminal(fd);
   page.Used = 0;
 }
 

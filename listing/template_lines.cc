@@ -12,7 +12,7 @@ void Reset(TemplateReader& reader, int fd, const FileFacts& facts) {
   reader.Fd = fd;
   reader.Regular = facts.Regular;
   reader.Size = facts.Size;
-  reader.Taken = 0;
+  reader.BytesRead = 0;
   reader.AtEnd = false;
   reader.At = reader.Filled = 0;
 }
@@ -43,13 +43,14 @@ int Refill(TemplateReader& reader) {
   int error = ReadSome(reader.Fd, reader.Buffer, sizeof reader.Buffer, &got);
   if (error != 0) return error;
   reader.Filled = got;
-  reader.Taken += static_cast<int64_t>(got);
+  reader.BytesRead += static_cast<int64_t>(got);
   // A regular file that gave less than asked once its whole size has come
   // has nothing more: spare the read that would only say so. A short read
   // before that (a network file system, a signal) is no end, and a file
   // whose size the system does not tell (those under /proc) or one that is
   // not regular is read until a read gives nothing.
-  bool whole = reader.Regular && reader.Size > 0 && reader.Taken >= reader.Size;
+  bool whole =
+      reader.Regular && reader.Size > 0 && reader.BytesRead >= reader.Size;
   if (got == 0 || (whole && got < sizeof reader.Buffer)) reader.AtEnd = true;
   return 0;
 }

@@ -21,8 +21,8 @@ struct TemplateReader {
   // A regular file of a known size ends at a short read once that size has
   // been read; anything else is read until a read gives nothing.
   bool Regular = false;
-  int64_t Size = 0;   // the size when the template was first opened
-  int64_t Taken = 0;  // bytes read since this open
+  int64_t Size = 0;       // the size when the template was first opened
+  int64_t BytesRead = 0;  // since this open
   bool AtEnd = false;
   size_t At = 0;
   size_t Filled = 0;

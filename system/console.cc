@@ -8,13 +8,14 @@
 #include <cstring>
 
 #include "system/file_io.h"
+#include "text/short_text.h"
 
 namespace {
 
 // Set once by SetUpConsole; afterwards only read, by the signal handlers
 // too.
 struct ConsoleState {
-  bool Taken = false;  // the layer switched the terminal to raw mode
+  bool SwitchedToRaw = false;  // by SetUpConsole, which has to be undone
   struct termios Saved;
   struct termios Raw;
   sigset_t Ending;                  // signals that end the process by default
@@ -65,9 +66,8 @@ void UnblockOne(int signal_number) {
 
 // Gives standard output's terminal `settings`; a signal is no failure.
 void SetTerminal(const struct termios& settings) {
-  while (tcsetattr(kStandardOutput, TCSANOW, &settings) != 0 &&
-         errno == EINTR) {
-  }
+  RepeatOnSignal(
+      [&] { return tcsetattr(kStandardOutput, TCSANOW, &settings); });
 }
 
 // Gives the terminal its saved settings back if it is raw. Called with the
@@ -209,6 +209,9 @@ void RemoveHandlers() {
   }
 }
 
+// A message line's bytes that fit in a ShortText with a CR LF after them.
+constexpr size_t kConsoleLineLimit = kShortTextCapacity - 2;
+
 // Messages that cannot be written are lost without a word.
 void WriteIgnoringErrors(const char* bytes, size_t count) {
   (void)WriteAll(kStandardOutput, bytes, count);
@@ -218,7 +221,7 @@ void WriteIgnoringErrors(const char* bytes, size_t count) {
 
 void SetUpConsole(bool template_from_input) {
   // Raw mode would take line editing, ^D and ^C from the person typing.
-  if (template_from_input && isatty(kStandardInput)) return;
+  if (template_from_input && IsTerminal(kStandardInput)) return;
   if (tcgetattr(kStandardOutput, &console_state.Saved) != 0) return;
   // Changing the settings from the background would stop the run.
   if (InBackground()) return;
@@ -233,31 +236,18 @@ void SetUpConsole(bool template_from_input) {
     RemoveHandlers();
     return;
   }
-  console_state.Taken = true;
+  console_state.SwitchedToRaw = true;
   WriteIgnoringErrors("\x1b[m", 3);
 }
 
 void WriteConsoleLine(std::string_view line) {
-  // Messages are short; a longer one goes out in 1024-byte pieces.
-  char buffer[1024];
-  std::string_view end = terminal_raw ? "\r\n" : "\n";
-  size_t used = 0;
-  auto put = [&](std::string_view bytes) {
-    for (char c : bytes) {
-      if (used == sizeof buffer) {
-        WriteIgnoringErrors(buffer, used);
-        used = 0;
-      }
-      buffer[used++] = c;
-    }
-  };
-  put(line);
-  put(end);
-  WriteIgnoringErrors(buffer, used);
+  ShortText with_end = MakeShortText(line, kConsoleLineLimit);
+  AppendText(with_end, terminal_raw ? "\r\n" : "\n");
+  WriteIgnoringErrors(with_end.Bytes, with_end.Length);
 }
 
 void TakeDownConsole() {
-  if (!console_state.Taken) return;
+  if (!console_state.SwitchedToRaw) return;
   // No handler may run halfway through; signals that come meanwhile wait
   // and then find the earlier actions.
   sigset_t before;

@@ -17,7 +17,8 @@
 // until the run is continued in the foreground.
 void SetUpConsole(bool template_from_input);
 
-// Writes `line` and a line end in one write.
+// Writes `line` and a line end in one write. Only the first 253 bytes of a
+// longer line are written; every message of the program is far shorter.
 void WriteConsoleLine(std::string_view line);
 
 // Restores a terminal's saved settings and the signal actions of before.

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "system/console.h"
-#include "system/file_io.h"
 #include "text/short_text.h"
 #include "text/text_helpers.h"
 
@@ -64,23 +63,21 @@ int TakeLoadBias(dl_phdr_info* info, size_t, void* bias) {
   return 1;
 }
 
-// "0x" and 8 upper-case hexadecimal digits.
+// Hexadecimal digits of a location: its low 32 bits.
+constexpr int kLocationDigits = 8;
+
+// "0x" and kLocationDigits upper-case hexadecimal digits.
 void AppendLocation(ShortText& text, uintptr_t return_address,
                     uintptr_t load_bias) {
   // The return address may already lie in the next function after a call
   // that never returns; one byte back is inside the call instruction.
   uint32_t location = static_cast<uint32_t>(return_address - 1 - load_bias);
-  char digits[10] = {'0', 'x'};
-  for (int i = 0; i < 8; ++i) {
-    digits[2 + i] = "0123456789ABCDEF"[(location >> (28 - 4 * i)) & 0xF];
+  char digits[2 + kLocationDigits] = {'0', 'x'};
+  for (int i = 0; i < kLocationDigits; ++i) {
+    int shift = 4 * (kLocationDigits - 1 - i);  // four bits a digit
+    digits[2 + i] = "0123456789ABCDEF"[(location >> shift) & 0xF];
   }
   AppendBytes(text, digits, sizeof digits);
-}
-
-void WriteReportLine(const ShortText& line) {
-  ShortText with_end = line;
-  AppendText(with_end, "\n");
-  (void)WriteAll(kStandardOutput, with_end.Bytes, with_end.Length);
 }
 
 }  // namespace
@@ -110,14 +107,14 @@ __attribute__((noinline)) void FatalIoError(int code) {
   AppendText(heading, View(DecimalText(code)));
   AppendText(heading, " at ");
   AppendLocation(heading, chain.Addresses[first], load_bias);
-  WriteReportLine(heading);
+  WriteConsoleLine(View(heading));
   for (int i = first; i < last; ++i) {
     ShortText line;
     AppendText(line, "  ");
     AppendLocation(line, chain.Addresses[i], load_bias);
-    WriteReportLine(line);
+    WriteConsoleLine(View(line));
   }
-  WriteReportLine(ShortText{});
+  WriteConsoleLine("");
   // _exit, not exit: the page's unwritten buffer must be lost.
   _exit(code);
 }

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -33,19 +35,12 @@ FileFacts FactsFrom(const struct stat& status) {
 // open, repeated when a signal interrupts it: the descriptor, or -1 with
 // errno set.
 int OpenRepeating(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return RepeatOnSignal([&] { return ::open(path, flags, mode); });
 }
 
-// fstat, repeated when a signal interrupts it.
-int StatusOf(int fd, struct stat* status) {
-  int result;
-  do {
-    result = ::fstat(fd, status);
-  } while (result != 0 && errno == EINTR);
+// fstat, repeated when a signal interrupts it: 0 or the error number.
+int Fstat(int fd, struct stat* status) {
+  int result = RepeatOnSignal([&] { return ::fstat(fd, status); });
   return result != 0 ? IoErrorFromErrno(errno) : 0;
 }
 
@@ -120,6 +115,16 @@ int OpenClosedStandardDescriptors() {
   return 0;
 }
 
+void IgnoreWriteSignals() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool IsTerminal(int fd) {
+  struct termios settings;
+  return tcgetattr(fd, &settings) == 0;
+}
+
 int OpenPath(const ShortText& path, int* fd) {
   *fd = OpenRepeating(CPath(path).Bytes, O_RDONLY | O_CLOEXEC);
   return *fd < 0 ? IoErrorFromErrno(errno) : 0;
@@ -128,7 +133,7 @@ int OpenPath(const ShortText& path, int* fd) {
 int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
-  int error = StatusOf(*fd, &status);
+  int error = Fstat(*fd, &status);
   if (error == 0 && S_ISDIR(status.st_mode)) error = IoErrorFromErrno(EISDIR);
   if (error != 0) {
     CloseFile(*fd);
@@ -172,10 +177,7 @@ int ReadExactly(int fd, void* buffer, size_t count) {
 }
 
 int ReadSome(int fd, void* buffer, size_t count, size_t* got) {
-  ssize_t result;
-  do {
-    result = ::read(fd, buffer, count);
-  } while (result < 0 && errno == EINTR);  // a signal is not a failure
+  ssize_t result = RepeatOnSignal([&] { return ::read(fd, buffer, count); });
   if (result < 0) return IoErrorFromErrno(errno);
   *got = static_cast<size_t>(result);
   return 0;
@@ -183,10 +185,8 @@ int ReadSome(int fd, void* buffer, size_t count, size_t* got) {
 
 int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count,
                size_t* got) {
-  ssize_t result;
-  do {
-    result = ::pread(fd, buffer, count, static_cast<off_t>(offset));
-  } while (result < 0 && errno == EINTR);
+  ssize_t result = RepeatOnSignal(
+      [&] { return ::pread(fd, buffer, count, static_cast<off_t>(offset)); });
   if (result < 0) return IoErrorFromErrno(errno);
   *got = static_cast<size_t>(result);
   return 0;
@@ -195,8 +195,7 @@ int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count,
 int WriteAll(int fd, const void* buffer, size_t count) {
   auto* in = static_cast<const char*>(buffer);
   while (count > 0) {
-    ssize_t put = ::write(fd, in, count);
-    if (put < 0 && errno == EINTR) continue;
+    ssize_t put = RepeatOnSignal([&] { return ::write(fd, in, count); });
     if (put < 0) return IoErrorFromErrno(errno);
     if (put == 0) return kErrorShortWrite;
     in += put;
@@ -207,7 +206,7 @@ int WriteAll(int fd, const void* buffer, size_t count) {
 
 int GetFileFacts(int fd, FileFacts* facts) {
   struct stat status;
-  if (int error = StatusOf(fd, &status); error != 0) return error;
+  if (int error = Fstat(fd, &status); error != 0) return error;
   *facts = FactsFrom(status);
   return 0;
 }
@@ -215,11 +214,9 @@ int GetFileFacts(int fd, FileFacts* facts) {
 int GetPathFacts(const ShortText& path, FileFacts* facts) {
   PathBuffer c_path = CPath(path);
   struct stat status;
-  int result;
-  do {
-    result = ::stat(c_path.Bytes, &status);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return IoErrorFromErrno(errno);
+  if (RepeatOnSignal([&] { return ::stat(c_path.Bytes, &status); }) != 0) {
+    return IoErrorFromErrno(errno);
+  }
   *facts = FactsFrom(status);
   return 0;
 }
@@ -246,10 +243,8 @@ bool DirectoryHoldsFile(const ShortText& directory,
     if (!EndsInOneOf(entry->d_name, endings)) continue;
     // The entry's own inode would miss a symbolic link to the file.
     struct stat status;
-    int result;
-    do {
-      result = ::fstatat(fd, entry->d_name, &status, 0);
-    } while (result != 0 && errno == EINTR);
+    int result = RepeatOnSignal(
+        [&] { return ::fstatat(fd, entry->d_name, &status, 0); });
     found = result == 0 && SameFile(FactsFrom(status), file);
   }
   ::closedir(entries);

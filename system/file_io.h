@@ -1,6 +1,7 @@
 #ifndef SYSTEM_FILE_IO_H_
 #define SYSTEM_FILE_IO_H_
 
+#include <errno.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -20,6 +21,17 @@ inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
 
+// Makes the system call `call` again for as long as a signal interrupts it
+// (-1 with EINTR): a signal is not a failure. Returns the last call's
+// result, with errno telling why when it is -1.
+template <typename SystemCall>
+auto RepeatOnSignal(SystemCall call) {
+  for (;;) {
+    auto result = call();
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
+
 // The program's error number for the system's error code `errno_value`.
 int IoErrorFromErrno(int errno_value);
 
@@ -27,6 +39,13 @@ int IoErrorFromErrno(int errno_value);
 // writing) that is closed, so that no file the run opens takes one of them.
 // Returns 0, or the error number when /dev/null cannot be opened.
 int OpenClosedStandardDescriptors();
+
+// Lets a write to a pipe that no one reads, or past the file-size limit,
+// fail (101) instead of ending the process by SIGPIPE or SIGXFSZ.
+void IgnoreWriteSignals();
+
+// Whether `fd` is open on a terminal.
+bool IsTerminal(int fd);
 
 // Opens `path` for reading into `*fd`, whatever kind of file it names.
 int OpenPath(const ShortText& path, int* fd);

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string_view>
 
+inline constexpr size_t kShortTextCapacity = 255;
+
 // 0 to 255 bytes, no character set. Copy it freely: it never allocates.
 struct ShortText {
   uint8_t Length = 0;
-  char Bytes[255];  // only the first Length bytes are meaningful
+  char Bytes[kShortTextCapacity];  // only the first Length bytes are meaningful
 };
-
-inline constexpr size_t kShortTextCapacity = 255;
 
 // Appends what fits; the rest is dropped without notice.
 void AppendBytes(ShortText& text, const void* bytes, size_t count);

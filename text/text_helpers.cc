@@ -2,10 +2,13 @@
 
 namespace {
 
+// The decimal digits of the largest 32-bit magnitude, 4294967295.
+constexpr int kMostDigits = 10;
+
 // The decimal digits of `magnitude`, most significant first, into `out`;
-// returns how many (1 to 10).
-int Digits(uint32_t magnitude, char (&out)[10]) {
-  char reversed[10];
+// returns how many (1 to kMostDigits).
+int Digits(uint32_t magnitude, char (&out)[kMostDigits]) {
+  char reversed[kMostDigits];
   int count = 0;
   do {
     reversed[count++] = static_cast<char>('0' + magnitude % 10);
@@ -41,15 +44,16 @@ ShortText LowerText(const ShortText& text) {
 ShortText DecimalText(int32_t value) {
   ShortText text;
   if (value < 0) AppendText(text, "-");
-  char digits[10];
+  char digits[kMostDigits];
   AppendBytes(text, digits, Digits(Magnitude(value), digits));
   return text;
 }
 
 ShortText GroupedDecimalText(int32_t value) {
-  char digits[10];
+  char digits[kMostDigits];
   int count = Digits(Magnitude(value), digits);
-  char grouped[14];  // a sign, ten digits and three commas at most
+  // A sign, the digits and a comma before each group of three but the first.
+  char grouped[1 + kMostDigits + (kMostDigits - 1) / 3];
   size_t length = 0;
   if (value < 0) grouped[length++] = '-';
   for (int i = 0; i < count; ++i) {

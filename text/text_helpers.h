@@ -12,12 +12,12 @@ ShortText UpperText(const ShortText& text);
 
 // "a" to "z" become "A" to "Z"; any other byte is returned unchanged.
 inline char UpperChar(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // "A" to "Z" become "a" to "z"; any other byte is returned unchanged.
 inline char LowerChar(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // LowerChar applied to every byte.

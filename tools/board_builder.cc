@@ -8,7 +8,7 @@ namespace {
 
 void StoreInt32(std::string& bytes, size_t offset, int32_t value) {
   auto v = static_cast<uint32_t>(value);
-  for (int i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < sizeof v; ++i) {
     bytes[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
   }
 }
@@ -25,7 +25,8 @@ void StoreText(std::string& bytes, size_t offset, std::string_view text,
 
 std::string BoardConfigBytes(std::string_view list_directory) {
   std::string bytes(kBoardConfigSize, '\0');
-  StoreText(bytes, kListDirectoryOffset, list_directory, 255, -1);
+  StoreText(bytes, kListDirectoryOffset, list_directory, kListDirectoryCapacity,
+            -1);
   return bytes;
 }
 
@@ -45,10 +46,10 @@ BaseBytes BuildBase(const std::vector<BoardFile>& files) {
   BaseBytes base;
   for (const BoardFile& file : files) {
     auto offset = static_cast<int32_t>(base.Des.size());
-    size_t lines = std::min<size_t>(file.Description.size(), 255);
+    size_t lines = std::min(file.Description.size(), kMostDescriptionLines);
     for (size_t i = 0; i < lines; ++i) {
       std::string_view line = file.Description[i];
-      line = line.substr(0, 255);
+      line = line.substr(0, kDescriptionLineCapacity);
       base.Des += static_cast<char>(line.size());
       base.Des += line;
     }
