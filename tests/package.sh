@@ -68,14 +68,15 @@ dpkg-deb -x "$ddeb" "$scratch/root"
 program=$scratch/root/usr/bin/pellidor
 id=$(readelf -n "$program" | sed -n 's/.*Build ID: \([0-9a-f]*\)$/\1/p')
 debug=$scratch/root/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
-if [[ -z $id || ! -f $debug ]] || readelf -S "$program" | grep -q symtab; then
+if [[ -z $id || ! -f $debug || $(readelf -S "$program") == *.symtab* ]]; then
   echo "the program is not stripped, has no build-id, or its .debug is missing"
   exit 1
 fi
 report=$(cd "$scratch/root/$doc" && timeout 20 "$program" examples/board \
   examples/page.html examples/entry.html examples/alternate.html /dev/full) ||
   true
-where=$(addr2line -e "$debug" "$(sed -n 's/^Runtime error 101 at //p' <<<"$report")")
+location=$(sed -n 's/^Runtime error 101 at //p' <<<"$report")
+where=$(addr2line -e "$debug" "$location")
 if [[ $where != */listing/output_page.cc:* ]]; then
   echo "a full disk's report does not lead to the page's writer: $where"
   exit 1

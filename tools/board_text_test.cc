@@ -24,7 +24,8 @@ TEST_F(ExampleBoardTest, MakeBoardRebuildsTheBoardTheProgramLists) {
   for (const auto& entry :
        std::filesystem::directory_iterator(kExamples + "/board")) {
     std::string name = entry.path().filename();
-    EXPECT_EQ(ReadBytes(entry.path()), ReadBytes(Path("examples/board/" + name)))
+    EXPECT_EQ(ReadBytes(entry.path()),
+              ReadBytes(Path("examples/board/" + name)))
         << name;
     ++committed;
   }
