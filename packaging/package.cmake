@@ -59,7 +59,21 @@ writes one HTML page that lists the files of its file bases, shaped
 entirely by plain-text templates. It only ever reads the board's files.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+# The program goes in stripped, and its debugging information in a second
+# package, pellidor-dbgsym (pellidor-dbgsym_<version>_<arch>.ddeb), as
+# /usr/lib/debug/.build-id/<xx>/<rest of the build-id>.debug: with it
+# installed, addr2line reads a fatal error report's locations. CPack strips
+# the program itself while it takes the information out, so it must get it
+# unstripped. packaging/dbgsym.cmake mends what CPack leaves amiss in that
+# package, which needs CMake 3.19; an older one makes the program's package
+# alone, stripped.
+if(CMAKE_VERSION VERSION_LESS 3.19)
+  set(CPACK_STRIP_FILES ON)
+else()
+  set(CPACK_STRIP_FILES OFF)
+  set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/dbgsym.cmake)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

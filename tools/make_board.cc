@@ -6,9 +6,13 @@
 //
 // writes OUTDIR/korvel.dat and OUTDIR/<base>.dir and OUTDIR/<base>.des for
 // every base. Any error is reported on standard error, with exit status 1.
+// The board's listdir must end in "/" and, taken from the working directory,
+// name OUTDIR: otherwise pellidor, run from here, would not find the list
+// files, and nothing is written.
 
 #include <errno.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -47,6 +51,25 @@ int Fail(const std::string& what) {
   return 1;
 }
 
+// Whether `list_directory` and `out_dir` are the same directory, by device
+// and inode; a listdir that is no directory names none.
+bool NamesDirectory(const std::string& list_directory, const char* out_dir) {
+  struct stat listed;
+  struct stat out;
+  return stat(list_directory.c_str(), &listed) == 0 &&
+         S_ISDIR(listed.st_mode) && stat(out_dir, &out) == 0 &&
+         listed.st_dev == out.st_dev && listed.st_ino == out.st_ino;
+}
+
+int RefuseListDirectory(const char* description, const std::string& list,
+                        const char* out_dir, const char* why) {
+  std::fprintf(stderr,
+               "make_board: %s: listdir \"%s\"%s OUTDIR \"%s\"; nothing "
+               "written\n",
+               description, list.c_str(), why, out_dir);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,8 +86,22 @@ int main(int argc, char** argv) {
                  error.c_str());
     return 1;
   }
+  const std::string& list = board.ListDirectory;
+  if (list.empty() || list.back() != '/') {
+    return RefuseListDirectory(argv[1], list, argv[2],
+                               " does not end in \"/\", so it cannot name");
+  }
+  // OUTDIR is made first when it is missing, as a listdir may name it; it
+  // goes again when the listdir turns out to name something else.
   const std::string directory = std::string(argv[2]) + "/";
-  if (mkdir(argv[2], 0777) != 0 && errno != EEXIST) return Fail(argv[2]);
+  bool made = mkdir(argv[2], 0777) == 0;
+  if (!made && errno != EEXIST) return Fail(argv[2]);
+  if (!NamesDirectory(list, argv[2])) {
+    if (made) rmdir(argv[2]);
+    return RefuseListDirectory(
+        argv[1], list, argv[2],
+        ", taken from the working directory, does not name");
+  }
   if (!WriteWhole(directory + "korvel.dat",
                   BoardConfigBytes(board.ListDirectory))) {
     return Fail(directory + "korvel.dat");
