@@ -34,7 +34,6 @@
 // $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE is unset. Every run is
 // bounded (RunCommand): 1 MiB per file, 20 seconds.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -149,27 +148,24 @@ struct RunResult {
   std::string Output, Error;
 };
 
-// Runs `argv` in `dir` as a child that can do no harm: no file it writes
-// may grow past 1 MiB, it leads its own process group, and the whole group
-// is killed when it ends or after 20 s. Standard input is /dev/null;
-// output and error go to files beside `dir`.
-RunResult RunCommand(const std::vector<std::string>& argv,
+// Runs `script` with /bin/sh `flags` in `dir` as a child that can do no
+// harm: no file it writes may grow past 1 MiB, it leads its own process
+// group, and the whole group is killed when it ends or after 20 s. Standard
+// input is /dev/null; output and error go to files beside `dir`.
+RunResult RunCommand(const char* flags, const std::string& script,
                      const std::string& dir) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  for (int fd : {1, 2}) {
-    posix_spawn_file_actions_addopen(&actions, fd,
-                                     (dir + ".out" + char('0' + fd)).c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  }
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  const char* argv[] = {"/bin/sh",
+                        "-c",
+                        "cd \"$1\" && exec </dev/null >\"$1.out1\" "
+                        "2>\"$1.out2\" /bin/sh \"$2\" \"$3\"",
+                        "sh",
+                        dir.c_str(),
+                        flags,
+                        script.c_str(),
+                        nullptr};
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  std::vector<char*> words;
-  for (const std::string& word : argv) words.push_back((char*)word.c_str());
-  words.push_back(nullptr);
   // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
   // The file-size limit is the runner's own for the moment of the spawn, so
   // that the child starts with it.
@@ -178,12 +174,11 @@ RunResult RunCommand(const std::vector<std::string>& argv,
   struct rlimit bounded = {1 << 20, before.rlim_max};
   setrlimit(RLIMIT_FSIZE, &bounded);
   pid_t child = -1;
-  int failed = posix_spawn(&child, words[0], &actions, &attributes,
-                           words.data(), environ);
+  int failed =
+      posix_spawn(&child, argv[0], nullptr, &attributes, (char**)argv, environ);
   setrlimit(RLIMIT_FSIZE, &before);
-  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  EXPECT_EQ(0, failed) << argv[0];
+  EXPECT_EQ(0, failed) << script;
   // Polled to a deadline, never blocked on: killed after 20 s, the group
   // is given 10 s more to go.
   int status = 0;
@@ -191,7 +186,7 @@ RunResult RunCommand(const std::vector<std::string>& argv,
   for (bool killed = false; !failed && waitpid(child, &status, WNOHANG) == 0;) {
     auto waited = std::chrono::steady_clock::now() - start;
     if (!killed && waited > std::chrono::seconds(20)) {
-      ADD_FAILURE() << "killed after 20 s: " << argv.back();
+      ADD_FAILURE() << "killed after 20 s: " << script;
       killed = kill(-child, SIGKILL) == 0;
     }
     if (waited > std::chrono::seconds(30)) break;
@@ -204,7 +199,7 @@ RunResult RunCommand(const std::vector<std::string>& argv,
 }
 
 bool RunScript(const std::string& script, const std::string& dir) {
-  RunResult run = RunCommand({"/bin/sh", "-ec", script}, dir);
+  RunResult run = RunCommand("-ec", script, dir);
   EXPECT_EQ(0, run.Status) << script << run.Output << run.Error;
   return run.Status == 0;
 }
@@ -226,11 +221,10 @@ void RunIn(const Case& c, const std::string& dir) {
   }
   const Section* run_line = Last(c, "run");
   ASSERT_NE(nullptr, run_line) << "no run section";
-  RunResult run = RunCommand({"/bin/sh", "-c", run_line->Text}, dir);
+  RunResult run = RunCommand("-c", run_line->Text, dir);
   const Section* status = Last(c, "status");
   EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status);
-  const Section* out = Last(c, "stdout");
-  if (out) {
+  if (const Section* out = Last(c, "stdout")) {
     EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
   }
   const Section* err = Last(c, "stderr");
@@ -248,25 +242,21 @@ void RunIn(const Case& c, const std::string& dir) {
   }
 }
 
-class CaseTest : public testing::Test {
- public:
-  explicit CaseTest(const Case& c) : case_(c) {}
+struct CaseTest : testing::Test {
+  Case c;
   void TestBody() override {
-    if (Last(case_, "native") && EMULATOR[0] != '\0') {
-      GTEST_SKIP() << case_.Title << ": not under emulation";
+    if (Last(c, "native") && EMULATOR[0] != '\0') {
+      GTEST_SKIP() << c.Title << ": not under emulation";
     }
     char root[] = "/tmp/pellidor-case-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(root));
     const std::string dir = root + std::string("/case");
     fs::create_directory(dir);
-    RunIn(case_, dir);
+    RunIn(c, dir);
     // Whatever modes the case left, the directory goes.
-    RunCommand({"/bin/chmod", "-R", "u+rwx", dir}, dir);
+    RunCommand("-c", "chmod -R u+rwx .", dir);
     fs::remove_all(root);
   }
-
- private:
-  const Case case_;
 };
 
 // A GoogleTest name: letters and digits, "_" for anything else.
@@ -292,10 +282,13 @@ int main(int argc, char** argv) {
   for (const fs::path& file : files) {
     const fs::path name = fs::relative(file, CASES_DIR).replace_extension();
     for (const Case& c : ParseCases(ReadBytes(file), name.filename())) {
-      testing::RegisterTest(
-          Name(name).c_str(), Name(c.Title).c_str(), nullptr, nullptr,
-          file.c_str(), c.Line,
-          [c]() -> testing::Test* { return new CaseTest(c); });
+      testing::RegisterTest(Name(name).c_str(), Name(c.Title).c_str(), nullptr,
+                            nullptr, file.c_str(), c.Line,
+                            [c]() -> testing::Test* {
+                              CaseTest* test = new CaseTest;
+                              test->c = c;
+                              return test;
+                            });
     }
   }
   return RUN_ALL_TESTS();
