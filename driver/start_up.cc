@@ -196,7 +196,7 @@ void PutMessagesAfterInput(const RunState& taken) {
   int error = 0;
   if (OpenInputs(run, page_template, nullptr, inputs, &error).empty() &&
       error == 0 && OutputIsInput(run, inputs, page_template, output, &error)) {
-    (void)MoveToEnd(kStandardOutput);
+    MoveToEnd(kStandardOutput);
   }
   CloseTemplate(page_template);
 }

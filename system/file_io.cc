@@ -339,6 +339,4 @@ bool WritesOver(int fd, FileFacts* facts) {
          offset < facts->Size;
 }
 
-int MoveToEnd(int fd) {
-  return ::lseek(fd, 0, SEEK_END) < 0 ? IoErrorFromErrno(errno) : 0;
-}
+void MoveToEnd(int fd) { ::lseek(fd, 0, SEEK_END); }

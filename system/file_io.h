@@ -111,8 +111,9 @@ int SetOffset(int fd, int64_t offset);
 // what the file is in `*facts`.
 bool WritesOver(int fd, FileFacts* facts);
 
-// Moves the open file `fd` to its end.
-int MoveToEnd(int fd);
+// Moves the open file `fd` to its end. A file that cannot be moved (no
+// regular file does that) stays where it is.
+void MoveToEnd(int fd);
 
 // 0 when all `count` bytes came, 100 if the file ended first.
 int ReadExactly(int fd, void* buffer, size_t count);
