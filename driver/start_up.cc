@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kArgumentCount = 5;
 // The files that a run opens before the page: korvel.dat and the templates.
+constexpr int kMostInputs = 4;
 // An argument keeps at most its first 254 bytes.
 constexpr size_t kArgumentLimit = 254;
 
@@ -51,7 +52,7 @@ bool CheckTemplate(const ShortText& path, FileFacts* facts) {
 
 // What each input of the run is, to tell the output apart from them.
 struct Inputs {
-  FileFacts Files[4];
+  FileFacts Files[kMostInputs];
   int Count = 0;
 };
 
