@@ -181,17 +181,18 @@ void RefuseInputAsOutput(const RunState& run, const Inputs& inputs,
   if (error != 0) FatalIoError(error);
 }
 
-// Standard output as the page, when it is one of the run's inputs and the
-// messages would be written over its bytes (a file opened for reading and
-// writing, as "1<>"), is first moved to its end, so that it keeps every byte
-// and the messages and the report of its refusal come after them. Writes
-// nothing: every failure met here is met again, and told, by StartUp.
+// Standard output, when it is one of the run's inputs and the messages
+// would be written over its bytes (a file opened for reading and writing, as
+// "1<>"), is first moved to its end, so that it keeps every byte and the
+// messages come after them: the report of its refusal as the page, or the
+// messages of a run whose page goes elsewhere. Writes nothing: every failure
+// met here is met again, and told, by StartUp.
 void PutMessagesAfterInput(const RunState& taken) {
   FileFacts output;
-  if (taken.OutputPath.Length > 0 || !WritesOver(kStandardOutput, &output)) {
-    return;
-  }
+  if (!WritesOver(kStandardOutput, &output)) return;
+  // Standard output is the file in question, whatever the page's name.
   RunState run = taken;
+  run.OutputPath = ShortText{};
   TemplateReader page_template;
   Inputs inputs;
   int error = 0;
