@@ -18,27 +18,25 @@ bool IsUnreserved(char c) {
 
 }  // namespace
 
+std::string_view HtmlEntity(char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&#39;";
+    default: return {};
+  }
+}
+
 size_t EscapeHtml(std::string_view text, char* out) {
   char* next = out;
   for (char c : text) {
-    switch (c) {
-      case '&':
-        next = Put(next, "&amp;");
-        break;
-      case '<':
-        next = Put(next, "&lt;");
-        break;
-      case '>':
-        next = Put(next, "&gt;");
-        break;
-      case '"':
-        next = Put(next, "&quot;");
-        break;
-      case '\'':
-        next = Put(next, "&#39;");
-        break;
-      default:
-        *next++ = c;
+    std::string_view entity = HtmlEntity(c);
+    if (entity.empty()) {
+      *next++ = c;
+    } else {
+      next = Put(next, entity);
     }
   }
   return static_cast<size_t>(next - out);

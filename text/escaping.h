@@ -12,6 +12,10 @@
 inline constexpr size_t kHtmlGrowth = 6;  // "&quot;"
 inline constexpr size_t kLinkGrowth = 3;  // "%20"
 
+// The entity that stands for `c` in HTML ("&amp;", "&lt;", "&gt;",
+// "&quot;", "&#39;"), or nothing when `c` needs none.
+std::string_view HtmlEntity(char c);
+
 // `text` with "&", "<", ">", '"' and "'" written as "&amp;", "&lt;", "&gt;",
 // "&quot;" and "&#39;"; every other byte, 0x80 and up included, stays.
 // `out` holds kHtmlGrowth times text.size() bytes.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "text/escaping.h"
+
 namespace {
 
 constexpr unsigned char kEscape = 0x1B;
@@ -97,13 +99,9 @@ void PutCharacter(Output& out, uint32_t c) {
     return PutUtf8(out, c);
   }
   if (out.Mode == RENDER_HTML_COLOURS) SwitchSpan(out, out.Shown);
-  switch (c) {
-    case '&': return Put(out, "&amp;");
-    case '<': return Put(out, "&lt;");
-    case '>': return Put(out, "&gt;");
-    case '"': return Put(out, "&quot;");
-    case '\'': return Put(out, "&#39;");
-  }
+  std::string_view entity =
+      c < 0x80 ? HtmlEntity(static_cast<char>(c)) : std::string_view();
+  if (!entity.empty()) return Put(out, entity);
   PutUtf8(out, c);
 }
 
