@@ -23,12 +23,14 @@ void WriteEntry(const ShortText& template_path, const FileFacts& facts,
                 CodePage code_page,
                 OutputPage& page) {
   TemplateReader reader;
-  if (int error = ReopenTemplate(template_path, facts, reader, &input);
-      error != 0) {
-    FatalIoError(error);
-  }
+  int error = ReopenTemplate(template_path, facts, reader, &input);
+  if (error != 0) FatalIoError(error);  // the entry template's open
   ShortText line;
-  while (NextTemplateLine(reader, &line)) {
+  bool has_line = true;
+  for (;;) {
+    error = ReadTemplateLine(reader, &line, &has_line);
+    if (error != 0) FatalIoError(error);  // the entry template's read
+    if (!has_line) break;
     ExpandEntryLine(line, record, link_path, store, code_page, page);
   }
   CloseTemplate(reader);
@@ -45,7 +47,8 @@ ShortText ListFilePath(const RunState& run, const ShortText& base_name,
 }
 
 void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
-                   const ShortText& base_name, const ShortText& link_path) {
+                   const ShortText& base_name, const ShortText& link_path,
+                   CodePage code_page) {
   FileList list;
   FileFacts list_file;
   if (OpenFileList(ListFilePath(run, base_name, ".dir"), list, &list_file) !=
@@ -69,19 +72,18 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
   bool alternate = false;
   while (!AtEndOfFileList(list)) {
     FileListRecord record;
-    if (int error = ReadFileListRecord(list, &record); error != 0) {
-      FatalIoError(error);
-    }
+    int error = ReadFileListRecord(list, &record);
+    if (error != 0) FatalIoError(error);  // the ".dir" file's read
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
       WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, input,
-                 record, link_path, store, run.BoardCodePage, page);
+                 record, link_path, store, code_page, page);
     } else {
       alternate = true;
       WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, input, record,
-                 link_path, store, run.BoardCodePage, page);
+                 link_path, store, code_page, page);
     }
   }
   CloseDescriptionStore(store);

@@ -9,9 +9,8 @@ namespace {
 
 void WriteBuffer(OutputPage& page) {
   if (page.Used == 0) return;
-  if (int error = WriteAll(page.Fd, page.Buffer, page.Used); error != 0) {
-    FatalIoError(error);
-  }
+  int error = WriteAll(page.Fd, page.Buffer, page.Used);
+  if (error != 0) FatalIoError(error);  // the page's write
   page.Used = 0;
 }
 
@@ -51,5 +50,5 @@ void ClosePage(OutputPage& page) {
   // here, after the last block was taken.
   int error = CloseWrittenFile(page.Fd);
   page.Fd = -1;
-  if (error != 0) FatalIoError(error);
+  if (error != 0) FatalIoError(error);  // the page's close
 }
