@@ -54,7 +54,7 @@ void WritePage(const RunState& run, TemplateReader& page_template,
   bool has_line = true;
   for (;;) {
     int error = ReadTemplateLine(page_template, &line, &has_line);
-    if (error != 0) FatalIoError(error);  // the page template's read
+    if (error != 0) FatalIoError(error);
     if (!has_line) break;
     ListMarker marker;
     if (FindListMarker(line, &marker)) {

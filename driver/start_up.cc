@@ -178,7 +178,7 @@ void RefuseInputAsOutput(const RunState& run, const Inputs& inputs,
   if (OutputIsInput(run, inputs, page_template, output, &read_error)) {
     FatalIoError(kErrorAccessDenied);
   }
-  if (read_error != 0) FatalIoError(read_error);  // the template read ahead
+  if (read_error != 0) FatalIoError(read_error);
 }
 
 // Standard output, when it is one of the run's inputs and the messages
@@ -291,7 +291,7 @@ int StartUp(bool arguments_taken, RunState& run,
   int config_error = 0;
   std::string_view message =
       OpenInputs(run, page_template, &input, inputs, &config_error);
-  if (config_error != 0) FatalIoError(config_error);  // a short korvel.dat
+  if (config_error != 0) FatalIoError(config_error);
   if (!message.empty()) return Refuse(message);
   WriteConsoleLine("- Working ... ");
   RefuseInputAsOutput(run, inputs, page_template);

@@ -24,12 +24,12 @@ void WriteEntry(const ShortText& template_path, const FileFacts& facts,
                 OutputPage& page) {
   TemplateReader reader;
   int error = ReopenTemplate(template_path, facts, reader, &input);
-  if (error != 0) FatalIoError(error);  // the entry template's open
+  if (error != 0) FatalIoError(error);
   ShortText line;
   bool has_line = true;
   for (;;) {
     error = ReadTemplateLine(reader, &line, &has_line);
-    if (error != 0) FatalIoError(error);  // the entry template's read
+    if (error != 0) FatalIoError(error);
     if (!has_line) break;
     ExpandEntryLine(line, record, link_path, store, code_page, page);
   }
@@ -73,7 +73,7 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
   while (!AtEndOfFileList(list)) {
     FileListRecord record;
     int error = ReadFileListRecord(list, &record);
-    if (error != 0) FatalIoError(error);  // the ".dir" file's read
+    if (error != 0) FatalIoError(error);
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     if (alternate && run.HasAlternateTemplate) {

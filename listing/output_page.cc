@@ -10,7 +10,7 @@ namespace {
 void WriteBuffer(OutputPage& page) {
   if (page.Used == 0) return;
   int error = WriteAll(page.Fd, page.Buffer, page.Used);
-  if (error != 0) FatalIoError(error);  // the page's write
+  if (error != 0) FatalIoError(error);
   page.Used = 0;
 }
 
@@ -50,5 +50,5 @@ void ClosePage(OutputPage& page) {
   // here, after the last block was taken.
   int error = CloseWrittenFile(page.Fd);
   page.Fd = -1;
-  if (error != 0) FatalIoError(error);  // the page's close
+  if (error != 0) FatalIoError(error);
 }
