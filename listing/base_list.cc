@@ -72,8 +72,9 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
   bool alternate = false;
   while (!AtEndOfFileList(list)) {
     FileListRecord record;
-    int error = ReadFileListRecord(list, &record);
-    if (error != 0) FatalIoError(error);
+    if (int error = ReadFileListRecord(list, &record); error != 0) {
+      FatalIoError(error);
+    }
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     if (alternate && run.HasAlternateTemplate) {

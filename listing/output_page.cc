@@ -9,8 +9,9 @@ namespace {
 
 void WriteBuffer(OutputPage& page) {
   if (page.Used == 0) return;
-  int error = WriteAll(page.Fd, page.Buffer, page.Used);
-  if (error != 0) FatalIoError(error);
+  if (int error = WriteAll(page.Fd, page.Buffer, page.Used); error != 0) {
+    FatalIoError(error);
+  }
   page.Used = 0;
 }
 
