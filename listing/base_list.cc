@@ -9,11 +9,9 @@ namespace {
 
 // A list file that is the page would be read as the page is written: its
 // descriptions would be the page's own bytes, or its records be made of
-// them.
-void RefusePageAsList(const OutputPage& page, const FileFacts& list_file) {
-  if (page.Facts.Regular && SameFile(page.Facts, list_file)) {
-    FatalIoError(kErrorAccessDenied);
-  }
+// them. Each caller ends the run itself, so that the report tells which.
+bool IsThePage(const OutputPage& page, const FileFacts& list_file) {
+  return page.Facts.Regular && SameFile(page.Facts, list_file);
 }
 
 // Opens the chosen entry template anew and expands each of its lines.
@@ -59,7 +57,7 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     WritePageLine(page, View(message));
     return;
   }
-  RefusePageAsList(page, list_file);
+  if (IsThePage(page, list_file)) FatalIoError(kErrorAccessDenied);
   // The descriptions must be there even when no entry asks for one.
   DescriptionStore store;
   if (int error = OpenDescriptionStore(ListFilePath(run, base_name, ".des"),
@@ -67,7 +65,7 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
       error != 0) {
     FatalIoError(error);
   }
-  RefusePageAsList(page, list_file);
+  if (IsThePage(page, list_file)) FatalIoError(kErrorAccessDenied);
 
   bool alternate = false;
   while (!AtEndOfFileList(list)) {
