@@ -15,11 +15,11 @@
 // keep the mark since, as far as it knows, the call returns; and no two
 // calls share what follows them, so none can stand in for another.
 void ReportFatalIoError(int code) __attribute__((cold));
-#define FatalIoError(code)                                             \
-  do {                                                                 \
-    ReportFatalIoError(code);                                          \
+#define FatalIoError(code)                                                   \
+  do {                                                                       \
+    ReportFatalIoError(code);                                                \
     __asm__ __volatile__("" : : "i"(__LINE__), "i"(__COUNTER__) : "memory"); \
-    __builtin_unreachable();                                           \
+    __builtin_unreachable();                                                 \
   } while (0)
 #else
 // Another compiler gets the plain call.
