@@ -11,6 +11,9 @@
 #include "system/file_io.h"
 
 int main(int argc, char** argv) {
+  // Asked for its usage or version, the program opens nothing and leaves the
+  // terminal as it is.
+  if (int status = AnswerHelpOrVersion(argc, argv); status >= 0) return status;
   // Before anything is opened: no file of the run may take the place of a
   // closed standard descriptor and be read or written as one.
   if (int error = OpenClosedStandardDescriptors(); error != 0) {

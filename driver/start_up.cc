@@ -174,11 +174,11 @@ void RefuseInputAsOutput(const RunState& run, const Inputs& inputs,
   FileFacts output;
   // A path that names nothing yet cannot be an input.
   if (!ExistingOutput(run, &output)) return;
-  int error = 0;
-  if (OutputIsInput(run, inputs, page_template, output, &error)) {
+  int read_error = 0;
+  if (OutputIsInput(run, inputs, page_template, output, &read_error)) {
     FatalIoError(kErrorAccessDenied);
   }
-  if (error != 0) FatalIoError(error);
+  if (read_error != 0) FatalIoError(read_error);
 }
 
 // Standard output, when it is one of the run's inputs and the messages
@@ -203,12 +203,57 @@ void PutMessagesAfterInput(const RunState& taken) {
   CloseTemplate(page_template);
 }
 
+constexpr std::string_view kUsageLine =
+    "Usage: PELLIDOR [korvel_dir] [template 1] [template 2] [template 3] "
+    "[output]";
+
+constexpr std::string_view kHelpText =
+    "\n\n"
+    "Writes one HTML page that lists the board's file bases, shaped by the\n"
+    "templates. Arguments, all five in this order:\n"
+    "  korvel_dir  the board directory, where korvel.dat lies\n"
+    "  template 1  the page template, or \"\" for standard input\n"
+    "  template 2  the entry template, or \"\" for standard input\n"
+    "  template 3  the alternate entry template, NONE for none, or \"\" for\n"
+    "              standard input\n"
+    "  output      the page, created or emptied, or \"\" for standard output\n"
+    "\n"
+    "Environment:\n"
+    "  PELLIDOR_CODEPAGE  the board's code page: 437 (when unset), 850,\n"
+    "                     866, 1252 or utf-8\n"
+    "  PELLIDOR_LISTDIR   the list directory, in place of the one that\n"
+    "                     korvel.dat records\n"
+    "\n"
+    "  pellidor --help     this text\n"
+    "  pellidor --version  the version\n"
+    "\n"
+    "The manual page: man pellidor (pellidor(1)).\n";
+
+constexpr std::string_view kVersionLine = "pellidor 1.0\n";
+
 int Refuse(std::string_view message) {
   WriteConsoleLine(message);
   return 1;
 }
 
 }  // namespace
+
+int AnswerHelpOrVersion(int argc, char** argv) {
+  if (argc != 2) return -1;
+  std::string_view argument = argv[1];
+  int error = 0;
+  if (argument == "--help") {
+    error = WriteAll(kStandardOutput, kUsageLine.data(), kUsageLine.size());
+    if (error == 0) {
+      error = WriteAll(kStandardOutput, kHelpText.data(), kHelpText.size());
+    }
+  } else if (argument == "--version") {
+    error = WriteAll(kStandardOutput, kVersionLine.data(), kVersionLine.size());
+  } else {
+    return -1;
+  }
+  return error == 0 ? 0 : 1;
+}
 
 bool TakeArguments(int argc, char** argv, RunState& run) {
   if (argc - 1 != kArgumentCount) return false;
@@ -235,9 +280,7 @@ int StartUp(bool arguments_taken, RunState& run,
   WriteConsoleLine("  v1.0   : Compatible with Korvel v1.07.3");
   WriteConsoleLine("");
   if (!arguments_taken) {
-    return Refuse(
-        "Usage: PELLIDOR [korvel_dir] [template 1] [template 2] [template 3] "
-        "[output]");
+    return Refuse(kUsageLine);
   }
   const char* code_page = std::getenv("PELLIDOR_CODEPAGE");
   if (!ParseCodePage(code_page == nullptr ? "" : code_page,
@@ -245,10 +288,10 @@ int StartUp(bool arguments_taken, RunState& run,
     return Refuse("ERROR: Unknown code page in PELLIDOR_CODEPAGE!");
   }
   Inputs inputs;
-  int error = 0;
+  int config_error = 0;
   std::string_view message =
-      OpenInputs(run, page_template, &input, inputs, &error);
-  if (error != 0) FatalIoError(error);
+      OpenInputs(run, page_template, &input, inputs, &config_error);
+  if (config_error != 0) FatalIoError(config_error);
   if (!message.empty()) return Refuse(message);
   WriteConsoleLine("- Working ... ");
   RefuseInputAsOutput(run, inputs, page_template);

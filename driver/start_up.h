@@ -8,6 +8,12 @@
 // bytes; false when there are not exactly five.
 bool TakeArguments(int argc, char** argv, RunState& run);
 
+// When the command line is the one argument "--help" or "--version",
+// writes the usage text or the version line to standard output, touching
+// nothing else, and gives the exit status: 0, or 1 when the write failed.
+// -1 for every other command line.
+int AnswerHelpOrVersion(int argc, char** argv);
+
 // Whether a template of the run is read from standard input: an empty
 // argument 2, 3 or 4 (when that is not "NONE").
 bool ReadsStandardInput(const RunState& run);

@@ -9,11 +9,9 @@ namespace {
 
 // A list file that is the page would be read as the page is written: its
 // descriptions would be the page's own bytes, or its records be made of
-// them.
-void RefusePageAsList(const OutputPage& page, const FileFacts& list_file) {
-  if (page.Facts.Regular && SameFile(page.Facts, list_file)) {
-    FatalIoError(kErrorAccessDenied);
-  }
+// them. Each caller ends the run itself, so that the report tells which.
+bool IsThePage(const OutputPage& page, const FileFacts& list_file) {
+  return page.Facts.Regular && SameFile(page.Facts, list_file);
 }
 
 // Opens the chosen entry template anew and expands each of its lines.
@@ -23,12 +21,14 @@ void WriteEntry(const ShortText& template_path, const FileFacts& facts,
                 CodePage code_page,
                 OutputPage& page) {
   TemplateReader reader;
-  if (int error = ReopenTemplate(template_path, facts, reader, &input);
-      error != 0) {
-    FatalIoError(error);
-  }
+  int error = ReopenTemplate(template_path, facts, reader, &input);
+  if (error != 0) FatalIoError(error);
   ShortText line;
-  while (NextTemplateLine(reader, &line)) {
+  bool has_line = true;
+  for (;;) {
+    error = ReadTemplateLine(reader, &line, &has_line);
+    if (error != 0) FatalIoError(error);
+    if (!has_line) break;
     ExpandEntryLine(line, record, link_path, store, code_page, page);
   }
   CloseTemplate(reader);
@@ -45,7 +45,8 @@ ShortText ListFilePath(const RunState& run, const ShortText& base_name,
 }
 
 void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
-                   const ShortText& base_name, const ShortText& link_path) {
+                   const ShortText& base_name, const ShortText& link_path,
+                   CodePage code_page) {
   FileList list;
   FileFacts list_file;
   if (OpenFileList(ListFilePath(run, base_name, ".dir"), list, &list_file) !=
@@ -56,7 +57,7 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     WritePageLine(page, View(message));
     return;
   }
-  RefusePageAsList(page, list_file);
+  if (IsThePage(page, list_file)) FatalIoError(kErrorAccessDenied);
   // The descriptions must be there even when no entry asks for one.
   DescriptionStore store;
   if (int error = OpenDescriptionStore(ListFilePath(run, base_name, ".des"),
@@ -64,7 +65,7 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
       error != 0) {
     FatalIoError(error);
   }
-  RefusePageAsList(page, list_file);
+  if (IsThePage(page, list_file)) FatalIoError(kErrorAccessDenied);
 
   bool alternate = false;
   while (!AtEndOfFileList(list)) {
@@ -77,11 +78,11 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
       WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, input,
-                 record, link_path, store, run.BoardCodePage, page);
+                 record, link_path, store, code_page, page);
     } else {
       alternate = true;
       WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, input, record,
-                 link_path, store, run.BoardCodePage, page);
+                 link_path, store, code_page, page);
     }
   }
   CloseDescriptionStore(store);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "system/fatal.h"
 #include "system/file_io.h"
 
 namespace {
@@ -131,14 +130,6 @@ int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line) {
     ++reader.At;
   }
   return 0;
-}
-
-bool NextTemplateLine(TemplateReader& reader, ShortText* line) {
-  bool has_line = false;
-  if (int error = ReadTemplateLine(reader, line, &has_line); error != 0) {
-    FatalIoError(error);
-  }
-  return has_line;
 }
 
 void CloseTemplate(TemplateReader& reader) {

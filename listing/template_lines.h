@@ -60,10 +60,6 @@ int RestartTemplate(TemplateReader& reader, int64_t offset);
 // template. Returns 0 or the error number of a failed read.
 int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line);
 
-// The next line into `*line`, or false at the end of the template; a failed
-// read ends the run.
-bool NextTemplateLine(TemplateReader& reader, ShortText* line);
-
 // Closes the template unless it is standard input.
 void CloseTemplate(TemplateReader& reader);
 
