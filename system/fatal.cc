@@ -82,7 +82,7 @@ void AppendLocation(ShortText& text, uintptr_t return_address,
 
 }  // namespace
 
-__attribute__((noinline)) void FatalIoError(int code) {
+__attribute__((noinline)) void ReportFatalIoError(int code) {
   const uintptr_t call_site =
       CodeAddress(reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
   CallChain chain;
