@@ -60,6 +60,7 @@ bool CheckTemplate(const ShortText& path, FileFacts* facts) {
 struct Inputs {
   FileFacts Files[kMostInputs];
   int Count = 0;
+  bool ConfigRead = false;  // so that the list directory is known
 };
 
 // Reads korvel.dat into `run` and opens the templates, the page template
@@ -72,6 +73,7 @@ std::string_view OpenInputs(RunState& run, TemplateReader& page_template,
     return "ERROR: Unable to read KORVEL.DAT!";
   }
   if (*error != 0) return {};
+  inputs.ConfigRead = true;
   if (OpenTemplate(run.PageTemplatePath, page_template,
                    &inputs.Files[inputs.Count++], input) != 0) {
     return "ERROR: Unable to read template 1";
@@ -235,13 +237,21 @@ bool StandardOutputIsInput(const RunState& taken) {
   // Standard output is the file in question, whatever the page's name.
   RunState run = taken;
   run.OutputPath = ShortText{};
+  // The inputs opened before a failure count too: a run that ends early
+  // writes its message or report all the same.
   TemplateReader page_template;
   Inputs inputs;
   int error = 0;
-  bool is_input =
-      OpenInputs(run, page_template, nullptr, inputs, &error).empty() &&
-      error == 0 &&
-      OutputIsInput(run, inputs, page_template, output, false, &error);
+  OpenInputs(run, page_template, nullptr, inputs, &error);
+  bool is_input = false;
+  for (int i = 0; i < inputs.Count; ++i) {
+    is_input = is_input || SameFile(inputs.Files[i], output);
+  }
+  int read_error = 0;  // met again, and told, by StartUp
+  is_input = is_input ||
+             (inputs.ConfigRead &&
+              (InListDirectory(run, output, false) ||
+               MarkedListFile(run, page_template, output, false, &read_error)));
   CloseTemplate(page_template);
   return is_input;
 }
