@@ -227,9 +227,11 @@ void OpenPage(const RunState& run, const Inputs& inputs,
 }
 
 // Whether standard output is a regular file that the run reads, so that no
-// console byte may go to it. Writes nothing: every failure met here is met
-// again, and told, by StartUp.
-bool StandardOutputIsInput(const RunState& taken) {
+// console byte may go to it: one of `inputs`, opened before a failure or
+// not, or, once korvel.dat is read, a list file. Writes nothing: a failed
+// read of the page template is met again, and told, as the page is made.
+bool StandardOutputIsInput(const RunState& taken, const Inputs& inputs,
+                           TemplateReader& page_template) {
   FileFacts output;
   if (GetFileFacts(kStandardOutput, &output) != 0 || !output.Regular) {
     return false;
@@ -237,23 +239,15 @@ bool StandardOutputIsInput(const RunState& taken) {
   // Standard output is the file in question, whatever the page's name.
   RunState run = taken;
   run.OutputPath = ShortText{};
-  // The inputs opened before a failure count too: a run that ends early
-  // writes its message or report all the same.
-  TemplateReader page_template;
-  Inputs inputs;
-  int error = 0;
-  OpenInputs(run, page_template, nullptr, inputs, &error);
   bool is_input = false;
   for (int i = 0; i < inputs.Count; ++i) {
     is_input = is_input || SameFile(inputs.Files[i], output);
   }
-  int read_error = 0;  // met again, and told, by StartUp
-  is_input = is_input ||
-             (inputs.ConfigRead &&
-              (InListDirectory(run, output, false) ||
-               MarkedListFile(run, page_template, output, false, &read_error)));
-  CloseTemplate(page_template);
-  return is_input;
+  int read_error = 0;
+  return is_input ||
+         (inputs.ConfigRead &&
+          (InListDirectory(run, output, false) ||
+           MarkedListFile(run, page_template, output, false, &read_error)));
 }
 
 int Refuse(std::string_view message) {
@@ -283,7 +277,15 @@ bool ReadsStandardInput(const RunState& run) {
 int StartUp(bool arguments_taken, RunState& run,
             TemplateReader& page_template, StandardInput& input,
             int* page_fd) {
-  if (arguments_taken && StandardOutputIsInput(run)) SilenceConsole();
+  // The inputs are opened before the greeting, so that it is known whether
+  // standard output is one of them; their failures are told in turn below.
+  Inputs inputs;
+  int config_error = 0;
+  std::string_view message;
+  if (arguments_taken) {
+    message = OpenInputs(run, page_template, &input, inputs, &config_error);
+    if (StandardOutputIsInput(run, inputs, page_template)) SilenceConsole();
+  }
   WriteConsoleLine("");
   WriteConsoleLine("PELLIDOR : Converts Korvel File Bases to HTML Listings");
   WriteConsoleLine("  v1.0   : Compatible with Korvel v1.07.3");
@@ -298,11 +300,7 @@ int StartUp(bool arguments_taken, RunState& run,
                      &run.BoardCodePage)) {
     return Refuse("ERROR: Unknown code page in PELLIDOR_CODEPAGE!");
   }
-  Inputs inputs;
-  int error = 0;
-  std::string_view message =
-      OpenInputs(run, page_template, &input, inputs, &error);
-  if (error != 0) FatalIoError(error);
+  if (config_error != 0) FatalIoError(config_error);
   if (!message.empty()) return Refuse(message);
   WriteConsoleLine("- Working ... ");
   OpenPage(run, inputs, page_template, page_fd);

@@ -12,9 +12,9 @@ bool TakeArguments(int argc, char** argv, RunState& run);
 // argument 2, 3 or 4 (when that is not "NONE").
 bool ReadsStandardInput(const RunState& run);
 
-// Greets, then checks the command line (`arguments_taken`, as TakeArguments
-// told) and every input that can be checked before the page is written,
-// completing `run`, opening the page template into `page_template`, which
+// Opens the inputs, greets, then checks the command line (`arguments_taken`,
+// as TakeArguments told) and every input that can be checked before the page
+// is written, completing `run`, opening the page template into `page_template`, which
 // shares standard input's end through `input`, and the page into `*page_fd`.
 // Returns 0 when the run may go on, or the exit status (1) after the usage
 // line or an "ERROR:" line on the console. A short korvel.dat ends the run,
