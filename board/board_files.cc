@@ -26,6 +26,24 @@ inline int ReadUpTo(int fd, int64_t offset, size_t wanted,
 
 }  // namespace
 
+int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts) {
+  int error = OpenForReading(path, fd, facts);
+  ShortText found;
+  if (error == kErrorNoSuchFile && FindInAnyCase(path, &found)) {
+    error = OpenForReading(found, fd, facts);
+  }
+  return error;
+}
+
+int GetBoardFileFacts(const ShortText& path, FileFacts* facts) {
+  int error = GetPathFacts(path, facts);
+  ShortText found;
+  if (error == kErrorNoSuchFile && FindInAnyCase(path, &found)) {
+    error = GetPathFacts(found, facts);
+  }
+  return error;
+}
+
 int ReadBoardConfig(int fd, BoardConfig* config) {
   uint8_t raw[kBoardConfigSize];
   if (int error = ReadExactly(fd, raw, sizeof raw); error != 0) return error;
@@ -37,7 +55,7 @@ int OpenFileList(const ShortText& path, FileList& list, FileFacts* facts) {
   list.RecordsRead = 0;
   list.Next = list.Filled = 0;
   FileFacts found;
-  if (int error = OpenForReading(path, &list.Fd, &found); error != 0) {
+  if (int error = OpenBoardFile(path, &list.Fd, &found); error != 0) {
     return error;
   }
   if (facts != nullptr) *facts = found;
@@ -72,7 +90,7 @@ void CloseFileList(FileList& list) {
 
 int OpenDescriptionStore(const ShortText& path, DescriptionStore& store,
                          FileFacts* facts) {
-  return OpenForReading(path, &store.Fd, facts);
+  return OpenBoardFile(path, &store.Fd, facts);
 }
 
 void CloseDescriptionStore(DescriptionStore& store) {

@@ -13,6 +13,15 @@
 // never written. Each call returns 0 or an I/O error number; the caller
 // decides whether a failure is reported or ends the run.
 
+// Opens the board file `path` for reading into `*fd` and, when `facts` is
+// given, tells what it is. When no file has that name, the one whose last
+// part matches it in any letter case is opened (the first in byte order), as
+// a board copied from DOS names them; its own failure is then returned.
+int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts = nullptr);
+
+// The facts of the board file that OpenBoardFile would open for `path`.
+int GetBoardFileFacts(const ShortText& path, FileFacts* facts);
+
 // Reads the first record of the open korvel.dat; 100 if it is shorter.
 int ReadBoardConfig(int fd, BoardConfig* config);
 

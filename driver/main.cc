@@ -29,18 +29,13 @@ int main(int argc, char** argv) {
 
   TemplateReader page_template;
   StandardInput input;
-  if (int status = StartUp(arguments_taken, run, page_template, input);
+  // Nothing is emptied before every check has passed.
+  int page_fd = kStandardOutput;
+  if (int status =
+          StartUp(arguments_taken, run, page_template, input, &page_fd);
       status != 0) {
     TakeDownConsole();
     return status;
-  }
-
-  // Nothing is created or emptied before every check has passed.
-  int page_fd = kStandardOutput;
-  if (run.OutputPath.Length > 0) {
-    if (int error = CreateForWriting(run.OutputPath, &page_fd); error != 0) {
-      FatalIoError(error);
-    }
   }
   OutputPage page;
   StartPage(page, page_fd);

@@ -28,17 +28,23 @@ ShortText Argument(char* argument) {
 
 bool IsNone(const ShortText& path) { return View(UpperText(path)) == "NONE"; }
 
-// Reads BoardConfig from korvel.dat in the board directory and tells which
-// file that was; false when the file cannot be opened. A short file gives
-// its error in `*error`.
+// Reads BoardConfig from korvel.dat in the board directory, in any letter
+// case when no file has that very name, and tells which file that was; false
+// when the file cannot be opened. A short file gives its error in `*error`.
+// PELLIDOR_LISTDIR, set and not empty, takes the recorded list directory's
+// place, for a board that records one from another machine.
 bool ReadConfiguration(const ShortText& board_directory, BoardConfig* config,
                        FileFacts* facts, int* error) {
   ShortText path = WithTrailingSlash(board_directory);
   AppendText(path, "korvel.dat");
   int fd = -1;
-  if (OpenForReading(path, &fd, facts) != 0) return false;
+  if (OpenBoardFile(path, &fd, facts) != 0) return false;
   *error = ReadBoardConfig(fd, config);
   CloseFile(fd);
+  const char* list_directory = std::getenv("PELLIDOR_LISTDIR");
+  if (list_directory != nullptr && *list_directory != '\0') {
+    config->ListDirectory = MakeShortText(list_directory);
+  }
   return true;
 }
 
@@ -54,6 +60,7 @@ bool CheckTemplate(const ShortText& path, FileFacts* facts) {
 struct Inputs {
   FileFacts Files[kMostInputs];
   int Count = 0;
+  bool ConfigRead = false;  // so that the list directory is known
 };
 
 // Reads korvel.dat into `run` and opens the templates, the page template
@@ -66,6 +73,7 @@ std::string_view OpenInputs(RunState& run, TemplateReader& page_template,
     return "ERROR: Unable to read KORVEL.DAT!";
   }
   if (*error != 0) return {};
+  inputs.ConfigRead = true;
   if (OpenTemplate(run.PageTemplatePath, page_template,
                    &inputs.Files[inputs.Count++], input) != 0) {
     return "ERROR: Unable to read template 1";
@@ -86,52 +94,61 @@ std::string_view OpenInputs(RunState& run, TemplateReader& page_template,
 
 constexpr std::string_view kListEndings[] = {".dir", ".des"};
 
-// The directory of the board's list files: ListDirectory is a plain prefix
-// of their paths, so it is the part up to its last "/", or "." without one.
-// A NUL ends the paths for the system, so the prefix ends there too.
-ShortText ListFilesDirectory(const ShortText& list_directory) {
-  std::string_view prefix = View(list_directory);
-  prefix = prefix.substr(0, prefix.find('\0'));
-  size_t slash = prefix.rfind('/');
-  if (slash == std::string_view::npos) return MakeShortText(".");
-  return MakeShortText(prefix.substr(0, slash + 1));
-}
-
-// The file the page will empty or write over when it is a regular file that
+// The file that the page will be written over when it is a regular file that
 // exists already: the output path's, or standard output's for an empty one.
+// A name that cannot be looked at counts as none.
 bool ExistingOutput(const RunState& run, FileFacts* output) {
   int error = run.OutputPath.Length > 0
                   ? GetPathFacts(run.OutputPath, output)
                   : GetFileFacts(kStandardOutput, output);
-  // Only a regular file can be emptied or outgrow a disk, so /dev/null as
-  // both a template and the output stays allowed; and an input that is the
-  // same file as a regular output is a regular file too.
   return error == 0 && output->Regular;
 }
 
+// Whether `path` names the output's own entry: the same last part in the same
+// folder. A page that the run has just created there is none of its inputs.
+bool IsOutputsName(const RunState& run, const ShortText& path) {
+  FileFacts folder;
+  FileFacts output_folder;
+  return run.OutputPath.Length > 0 &&
+         LastPartOf(path) == LastPartOf(run.OutputPath) &&
+         GetPathFacts(FolderOf(path), &folder) == 0 &&
+         GetPathFacts(FolderOf(run.OutputPath), &output_folder) == 0 &&
+         SameFile(folder, output_folder);
+}
+
 // Whether the output is a ".dir" or ".des" file of the list directory, in
-// any letter case. When that directory cannot be read through, a named
-// output that lies in it under such a name counts as one all the same.
-bool InListDirectory(const RunState& run, const FileFacts& output) {
-  ShortText directory = ListFilesDirectory(run.Config.ListDirectory);
+// any letter case; a page `created` by the run is not one under its own name.
+// When that directory cannot be read through, an output that existed and lies
+// in it under such a name counts as one all the same.
+bool InListDirectory(const RunState& run, const FileFacts& output,
+                     bool created) {
+  // ListDirectory is a plain prefix of the list files' paths.
+  ShortText directory = FolderOf(run.Config.ListDirectory);
+  ShortText own_entry = directory;
+  AppendText(own_entry, LastPartOf(run.OutputPath));
+  std::string_view except =
+      created && IsOutputsName(run, own_entry) ? LastPartOf(run.OutputPath)
+                                               : std::string_view();
   bool found = false;
-  if (FindInDirectory(directory, kListEndings, output, &found) != 0) {
-    found = run.OutputPath.Length > 0 &&
+  if (FindInDirectory(directory, kListEndings, output, &found, except) != 0) {
+    found = !created && run.OutputPath.Length > 0 &&
             LiesDirectlyIn(run.OutputPath, directory, kListEndings);
   }
   return found;
 }
 
 // Whether the output is one of the ".dir" and ".des" files that the markers
-// of a page template that is a regular file name, by the very paths the
-// lists will open. The template is read ahead and then taken back to where
-// it stood, standard input too; a failed read gives its error in `*error`.
+// of the page template name, by the names the lists will open; a page
+// `created` by the run is not one under its own name. Only a template that
+// can be taken back is read ahead, and then taken back to where it stood,
+// standard input too; a failed read gives its error in `*error`.
 bool MarkedListFile(const RunState& run, TemplateReader& page_template,
-                    const FileFacts& output, int* error) {
+                    const FileFacts& output, bool created, int* error) {
   int64_t start = 0;
   // A file that cannot be taken back is not read ahead: the lists then
   // refuse it as they open it.
-  if (!page_template.Regular || TemplateOffset(page_template, &start) != 0) {
+  if (!CanRestartTemplate(page_template) ||
+      TemplateOffset(page_template, &start) != 0) {
     return false;
   }
   bool found = false;
@@ -142,10 +159,11 @@ bool MarkedListFile(const RunState& run, TemplateReader& page_template,
     ListMarker marker;
     if (!has_line || !FindListMarker(line, &marker)) continue;
     for (std::string_view ending : kListEndings) {
+      ShortText path = ListFilePath(run, marker.BaseName, ending);
       FileFacts list_file;
-      found = found || (GetPathFacts(ListFilePath(run, marker.BaseName, ending),
-                                     &list_file) == 0 &&
-                        SameFile(list_file, output));
+      found = found || (GetBoardFileFacts(path, &list_file) == 0 &&
+                        SameFile(list_file, output) &&
+                        !(created && IsOutputsName(run, path)));
     }
   }
   int restart_error = RestartTemplate(page_template, start);
@@ -155,52 +173,81 @@ bool MarkedListFile(const RunState& run, TemplateReader& page_template,
 
 // Whether the page would be written over a file that the run reads: one of
 // `inputs`, a list file of the list directory, or one that a marker names.
-// Creating the page would empty that file, and a template that is the page
-// would read back its own output without end.
+// Emptying that file would lose it, and a template that is the page would
+// read back its own output without end.
 bool OutputIsInput(const RunState& run, const Inputs& inputs,
                    TemplateReader& page_template, const FileFacts& output,
-                   int* error) {
+                   bool created, int* error) {
   for (int i = 0; i < inputs.Count; ++i) {
     if (SameFile(inputs.Files[i], output)) return true;
   }
-  return InListDirectory(run, output) ||
-         MarkedListFile(run, page_template, output, error);
+  return InListDirectory(run, output, created) ||
+         MarkedListFile(run, page_template, output, created, error);
 }
 
-// Ends the run with 5 when the output is one of the run's inputs; a failed
-// read of the page template ends it as it would in the page pass.
-void RefuseInputAsOutput(const RunState& run, const Inputs& inputs,
-                         TemplateReader& page_template) {
+// Opens the page into `*page_fd` (standard output for an empty name) and
+// empties a regular file, once the open file is known to be none of the
+// run's inputs: the file that is checked is the file that is written. An
+// input as the output ends the run with 5, a failed open, look or emptying
+// with its error, all before a byte is emptied. A page template that is no
+// regular file is first read into memory when the output exists, so that its
+// markers are checked too; one too long to hold ends the run with 5.
+void OpenPage(const RunState& run, const Inputs& inputs,
+              TemplateReader& page_template, int* page_fd) {
   FileFacts output;
-  // A path that names nothing yet cannot be an input.
-  if (!ExistingOutput(run, &output)) return;
+  bool existed = ExistingOutput(run, &output);
+  if (existed && !page_template.Regular) {
+    bool too_long = false;
+    if (int error = CopyTemplate(page_template, &too_long); error != 0) {
+      FatalIoError(error);
+    }
+    if (too_long) FatalIoError(kErrorAccessDenied);
+  }
+  *page_fd = kStandardOutput;
+  if (run.OutputPath.Length > 0) {
+    if (int error = CreateForWriting(run.OutputPath, page_fd); error != 0) {
+      FatalIoError(error);
+    }
+  }
+  if (int error = GetFileFacts(*page_fd, &output); error != 0) {
+    FatalIoError(error);
+  }
+  // Only a regular file can be emptied or outgrow a disk, so /dev/null as
+  // both a template and the output stays allowed.
+  if (!output.Regular) return;
   int read_error = 0;
-  if (OutputIsInput(run, inputs, page_template, output, &read_error)) {
+  if (OutputIsInput(run, inputs, page_template, output, !existed,
+                    &read_error)) {
     FatalIoError(kErrorAccessDenied);
   }
   if (read_error != 0) FatalIoError(read_error);
+  // Standard output was opened by the caller, emptied or not as it chose.
+  if (run.OutputPath.Length == 0) return;
+  if (int error = EmptyFile(*page_fd); error != 0) FatalIoError(error);
 }
 
-// Standard output, when it is one of the run's inputs and the messages
-// would be written over its bytes (a file opened for reading and writing, as
-// "1<>"), is first moved to its end, so that it keeps every byte and the
-// messages come after them: the report of its refusal as the page, or the
-// messages of a run whose page goes elsewhere. Writes nothing: every failure
-// met here is met again, and told, by StartUp.
-void PutMessagesAfterInput(const RunState& taken) {
+// Whether standard output is a regular file that the run reads, so that no
+// console byte may go to it: one of `inputs`, opened before a failure or
+// not, or, once korvel.dat is read, a list file. Writes nothing: a failed
+// read of the page template is met again, and told, as the page is made.
+bool StandardOutputIsInput(const RunState& taken, const Inputs& inputs,
+                           TemplateReader& page_template) {
   FileFacts output;
-  if (!WritesOver(kStandardOutput, &output)) return;
+  if (GetFileFacts(kStandardOutput, &output) != 0 || !output.Regular) {
+    return false;
+  }
   // Standard output is the file in question, whatever the page's name.
   RunState run = taken;
   run.OutputPath = ShortText{};
-  TemplateReader page_template;
-  Inputs inputs;
-  int error = 0;
-  if (OpenInputs(run, page_template, nullptr, inputs, &error).empty() &&
-      error == 0 && OutputIsInput(run, inputs, page_template, output, &error)) {
-    MoveToEnd(kStandardOutput);
+  bool is_input = false;
+  for (int i = 0; i < inputs.Count; ++i) {
+    is_input = is_input || SameFile(inputs.Files[i], output);
   }
-  CloseTemplate(page_template);
+  int read_error = 0;
+  return is_input ||
+         (inputs.ConfigRead &&
+          (InListDirectory(run, output, false) ||
+           MarkedListFile(run, page_template, output, false, &read_error)));
 }
 
 constexpr std::string_view kUsageLine =
@@ -273,8 +320,17 @@ bool ReadsStandardInput(const RunState& run) {
 }
 
 int StartUp(bool arguments_taken, RunState& run,
-            TemplateReader& page_template, StandardInput& input) {
-  if (arguments_taken) PutMessagesAfterInput(run);
+            TemplateReader& page_template, StandardInput& input,
+            int* page_fd) {
+  // The inputs are opened before the greeting, so that it is known whether
+  // standard output is one of them; their failures are told in turn below.
+  Inputs inputs;
+  int config_error = 0;
+  std::string_view message;
+  if (arguments_taken) {
+    message = OpenInputs(run, page_template, &input, inputs, &config_error);
+    if (StandardOutputIsInput(run, inputs, page_template)) SilenceConsole();
+  }
   WriteConsoleLine("");
   WriteConsoleLine("PELLIDOR : Converts Korvel File Bases to HTML Listings");
   WriteConsoleLine("  v1.0   : Compatible with Korvel v1.07.3");
@@ -287,13 +343,9 @@ int StartUp(bool arguments_taken, RunState& run,
                      &run.BoardCodePage)) {
     return Refuse("ERROR: Unknown code page in PELLIDOR_CODEPAGE!");
   }
-  Inputs inputs;
-  int config_error = 0;
-  std::string_view message =
-      OpenInputs(run, page_template, &input, inputs, &config_error);
   if (config_error != 0) FatalIoError(config_error);
   if (!message.empty()) return Refuse(message);
   WriteConsoleLine("- Working ... ");
-  RefuseInputAsOutput(run, inputs, page_template);
+  OpenPage(run, inputs, page_template, page_fd);
   return 0;
 }

@@ -18,15 +18,16 @@ int AnswerHelpOrVersion(int argc, char** argv);
 // argument 2, 3 or 4 (when that is not "NONE").
 bool ReadsStandardInput(const RunState& run);
 
-// Greets, then checks the command line (`arguments_taken`, as TakeArguments
-// told) and every input that can be checked before the page is written,
-// completing `run` and opening the page template into `page_template`, which
-// shares standard input's end through `input`. Returns 0 when the run may go
-// on, or the exit status (1) after the usage line or an "ERROR:" line on the
-// console. A short korvel.dat ends the run, and so does an output that is
-// one of the run's inputs (5): no input is ever emptied or written, and
-// standard output that is one gets the messages after its bytes.
+// Opens the inputs, greets, then checks the command line (`arguments_taken`,
+// as TakeArguments told) and every input that can be checked before the page
+// is written, completing `run`, opening the page template into `page_template`, which
+// shares standard input's end through `input`, and the page into `*page_fd`.
+// Returns 0 when the run may go on, or the exit status (1) after the usage
+// line or an "ERROR:" line on the console. A short korvel.dat ends the run,
+// and so does an output that is one of the run's inputs (5): no input is ever
+// emptied or written, and standard output that is one gets no message.
 int StartUp(bool arguments_taken, RunState& run,
-            TemplateReader& page_template, StandardInput& input);
+            TemplateReader& page_template, StandardInput& input,
+            int* page_fd);
 
 #endif  // DRIVER_START_UP_H_

@@ -1,11 +1,16 @@
 #include "listing/template_lines.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "system/file_io.h"
 
 namespace {
+
+// The page template's copy, when CopyTemplate made one: filled at start-up,
+// then only read. One byte more than it may hold tells a longer template.
+char template_copy[kMostTemplateCopy + 1];
 
 void Reset(TemplateReader& reader, int fd, const FileFacts& facts,
            StandardInput* input) {
@@ -16,6 +21,7 @@ void Reset(TemplateReader& reader, int fd, const FileFacts& facts,
   reader.BytesRead = 0;
   reader.AtEnd = false;
   reader.At = reader.Filled = 0;
+  reader.Copy = nullptr;
 }
 
 // Bytes looked at for a line end in one step. Searching no further keeps a
@@ -41,6 +47,14 @@ int Refill(TemplateReader& reader) {
   reader.At = reader.Filled = 0;
   if (reader.Input != nullptr && reader.Input->Ended) reader.AtEnd = true;
   if (reader.AtEnd) return 0;
+  if (reader.Copy != nullptr) {
+    size_t got = std::min(reader.CopySize - reader.CopyAt, sizeof reader.Buffer);
+    std::memcpy(reader.Buffer, reader.Copy + reader.CopyAt, got);
+    reader.CopyAt += got;
+    reader.Filled = got;
+    reader.AtEnd = got == 0;
+    return 0;
+  }
   size_t got = 0;
   int error = ReadSome(reader.Fd, reader.Buffer, sizeof reader.Buffer, &got);
   if (error != 0) return error;
@@ -84,12 +98,44 @@ int ReopenTemplate(const ShortText& path, const FileFacts& facts,
   return 0;
 }
 
+int CopyTemplate(TemplateReader& reader, bool* too_long) {
+  size_t filled = 0;
+  size_t got = 1;
+  while (got > 0 && filled < sizeof template_copy) {
+    int error = ReadSome(reader.Fd, template_copy + filled,
+                         sizeof template_copy - filled, &got);
+    if (error != 0) return error;
+    filled += got;
+  }
+  *too_long = filled > kMostTemplateCopy;
+  if (reader.Input != nullptr) reader.Input->Ended = true;
+  reader.Input = nullptr;
+  reader.Copy = template_copy;
+  reader.CopySize = filled;
+  reader.CopyAt = 0;
+  reader.AtEnd = false;
+  reader.At = reader.Filled = 0;
+  return 0;
+}
+
+bool CanRestartTemplate(const TemplateReader& reader) {
+  return reader.Regular || reader.Copy != nullptr;
+}
+
 int TemplateOffset(const TemplateReader& reader, int64_t* offset) {
+  if (reader.Copy != nullptr) {
+    *offset = static_cast<int64_t>(reader.CopyAt);
+    return 0;
+  }
   return GetOffset(reader.Fd, offset);
 }
 
 int RestartTemplate(TemplateReader& reader, int64_t offset) {
-  if (int error = SetOffset(reader.Fd, offset); error != 0) return error;
+  if (reader.Copy != nullptr) {
+    reader.CopyAt = static_cast<size_t>(offset);
+  } else if (int error = SetOffset(reader.Fd, offset); error != 0) {
+    return error;
+  }
   // Standard input taken back is no longer at its end.
   if (reader.Input != nullptr) reader.Input->Ended = false;
   reader.BytesRead = 0;

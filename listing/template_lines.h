@@ -32,6 +32,10 @@ struct TemplateReader {
   int64_t BytesRead = 0;  // since this open
   bool AtEnd = false;
   StandardInput* Input = nullptr;  // when the template is standard input
+  // A template read ahead into memory by CopyTemplate is read from there.
+  const char* Copy = nullptr;
+  size_t CopySize = 0;
+  size_t CopyAt = 0;
   size_t At = 0;
   size_t Filled = 0;
   char Buffer[kTemplateBufferSize];
@@ -48,6 +52,20 @@ int OpenTemplate(const ShortText& path, TemplateReader& reader,
 // (5).
 int ReopenTemplate(const ShortText& path, const FileFacts& facts,
                    TemplateReader& reader, StandardInput* input = nullptr);
+
+// The most bytes of a template that CopyTemplate holds.
+inline constexpr size_t kMostTemplateCopy = 1024 * 1024;
+
+// Reads the rest of the open template, one that is no regular file, into
+// memory, from where it is read from then on and can be read again; at most
+// kMostTemplateCopy bytes, `*too_long` telling of more. Standard input read so
+// is at its end for every other template. Returns 0 or the error number of a
+// failed read.
+int CopyTemplate(TemplateReader& reader, bool* too_long);
+
+// Whether the template can be read ahead and then taken back: a regular file,
+// or one held in memory.
+bool CanRestartTemplate(const TemplateReader& reader);
 
 // Where the open template stands in its file, before its first read; with
 // RestartTemplate a regular file can be read ahead and then from there again.

@@ -20,6 +20,7 @@ constexpr size_t kHandlerStackSize = 128 * 1024;
 // too.
 struct ConsoleState {
   bool SwitchedToRaw = false;  // by SetUpConsole, which has to be undone
+  bool Silent = false;         // by SilenceConsole
   struct termios Saved;
   struct termios Raw;
   sigset_t Ending;                  // signals that end the process by default
@@ -261,7 +262,10 @@ void SetUpConsole(bool template_from_input) {
   WriteIgnoringErrors("\x1b[m", 3);
 }
 
+void SilenceConsole() { console_state.Silent = true; }
+
 void WriteConsoleLine(std::string_view line) {
+  if (console_state.Silent) return;
   ShortText with_end = MakeShortText(line, kConsoleLineLimit);
   AppendText(with_end, terminal_raw ? "\r\n" : "\n");
   WriteIgnoringErrors(with_end.Bytes, with_end.Length);

@@ -21,6 +21,10 @@ void SetUpConsole(bool template_from_input);
 // longer line are written; every message of the program is far shorter.
 void WriteConsoleLine(std::string_view line);
 
+// From now on no console line is written: standard output is a file that
+// the run reads, which no message may change. Fatal reports are dropped too.
+void SilenceConsole();
+
 // Restores a terminal's saved settings and the signal actions of before.
 // Safe to call more than once.
 void TakeDownConsole();

@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include "text/text_helpers.h"
+
 namespace {
 
 // Symbolic links followed one after another before a path counts as a loop,
@@ -58,20 +60,23 @@ int PathStatus(int directory_fd, const char* path, struct stat* status) {
   return result != 0 ? IoErrorFromErrno(errno) : 0;
 }
 
-// Letter case aside, as a copy from a case-blind file system may have it.
+// Whether `a` and `b` are the same letter case aside (A to Z only), as a
+// copy from a case-blind file system may have them.
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+  }
+  return true;
+}
+
 bool EndsInOneOf(std::string_view name,
                  std::span<const std::string_view> endings) {
-  auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
   for (std::string_view ending : endings) {
-    if (name.size() < ending.size()) continue;
-    std::string_view tail = name.substr(name.size() - ending.size());
-    bool same = true;
-    for (size_t i = 0; i < ending.size(); ++i) {
-      same = same && lower(tail[i]) == lower(ending[i]);
+    if (name.size() >= ending.size() &&
+        SameLetters(name.substr(name.size() - ending.size()), ending)) {
+      return true;
     }
-    if (same) return true;
   }
   return false;
 }
@@ -169,9 +174,14 @@ int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
 }
 
 int CreateForWriting(const ShortText& path, int* fd) {
-  *fd = OpenRepeating(CPath(path).Bytes,
-                      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  *fd = OpenRepeating(CPath(path).Bytes, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   return *fd < 0 ? IoErrorFromErrno(errno) : 0;
+}
+
+int EmptyFile(int fd) {
+  return RepeatOnSignal([&] { return ::ftruncate(fd, 0); }) != 0
+             ? IoErrorFromErrno(errno)
+             : 0;
 }
 
 void CloseFile(int fd) {
@@ -251,7 +261,8 @@ bool SameFile(const FileFacts& a, const FileFacts& b) {
 
 int FindInDirectory(const ShortText& directory,
                     std::span<const std::string_view> endings,
-                    const FileFacts& file, bool* found) {
+                    const FileFacts& file, bool* found,
+                    std::string_view except_name) {
   *found = false;
   int fd =
       OpenRepeating(CPath(directory).Bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -271,7 +282,10 @@ int FindInDirectory(const ShortText& directory,
       if (errno != 0) error = IoErrorFromErrno(errno);
       break;
     }
-    if (!EndsInOneOf(entry->d_name, endings)) continue;
+    if (!EndsInOneOf(entry->d_name, endings) ||
+        (!except_name.empty() && except_name == entry->d_name)) {
+      continue;
+    }
     // The entry's own inode would miss a symbolic link to the file.
     struct stat status;
     *found = PathStatus(fd, entry->d_name, &status) == 0 &&
@@ -331,12 +345,41 @@ int SetOffset(int fd, int64_t offset) {
              : 0;
 }
 
-bool WritesOver(int fd, FileFacts* facts) {
-  int64_t offset = 0;
-  int flags = ::fcntl(fd, F_GETFL);
-  return GetFileFacts(fd, facts) == 0 && facts->Regular && flags != -1 &&
-         (flags & O_APPEND) == 0 && GetOffset(fd, &offset) == 0 &&
-         offset < facts->Size;
+ShortText FolderOf(const ShortText& path) {
+  std::string_view name = View(path);
+  name = name.substr(0, name.find('\0'));
+  size_t slash = name.rfind('/');
+  if (slash == std::string_view::npos) return MakeShortText(".");
+  return MakeShortText(name.substr(0, slash + 1));
 }
 
-void MoveToEnd(int fd) { ::lseek(fd, 0, SEEK_END); }
+std::string_view LastPartOf(const ShortText& path) {
+  std::string_view name = View(path);
+  name = name.substr(0, name.find('\0'));
+  size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
+bool FindInAnyCase(const ShortText& path, ShortText* found) {
+  std::string_view wanted = LastPartOf(path);
+  DIR* entries = ::opendir(CPath(FolderOf(path)).Bytes);
+  if (entries == nullptr) return false;
+  // The first in byte order, whatever order the folder lists them in.
+  char best[kShortTextCapacity + 1] = {};
+  bool any = false;
+  while (const struct dirent* entry = ::readdir(entries)) {
+    std::string_view name = entry->d_name;
+    if (!SameLetters(name, wanted) || (any && name.compare(best) >= 0)) {
+      continue;
+    }
+    std::memcpy(best, name.data(), name.size() + 1);
+    any = true;
+  }
+  ::closedir(entries);
+  if (!any) return false;
+  std::string_view name = View(path);
+  name = name.substr(0, name.find('\0'));
+  *found = MakeShortText(name.substr(0, name.size() - wanted.size()));
+  AppendText(*found, best);
+  return true;
+}

@@ -16,6 +16,7 @@
 
 // Permission denied, and also the program's own refusal of an output page
 // that is one of the run's inputs.
+inline constexpr int kErrorNoSuchFile = 2;
 inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorShortRead = 100;
 inline constexpr int kErrorShortWrite = 101;
@@ -72,11 +73,27 @@ bool SameFile(const FileFacts& a, const FileFacts& b);
 
 // Looks through `directory` for an entry whose name ends in one of `endings`
 // in any letter case and that is `file`, symbolic links followed; `*found`
-// tells. Returns 0 when the directory was read through, or the error number
-// when it could not be opened or read to its end.
+// tells. The entry named `except_name`, when not empty, is passed over.
+// Returns 0 when the directory was read through, or the error number when it
+// could not be opened or read to its end.
 int FindInDirectory(const ShortText& directory,
                     std::span<const std::string_view> endings,
-                    const FileFacts& file, bool* found);
+                    const FileFacts& file, bool* found,
+                    std::string_view except_name = {});
+
+// The folder part of `path` as the system reads it (up to its first NUL):
+// everything up to its last "/", or "." without one.
+ShortText FolderOf(const ShortText& path);
+
+// The last part of `path` as the system reads it: after its last "/".
+std::string_view LastPartOf(const ShortText& path);
+
+// Looks in the folder of `path` for an entry named as its last part in any
+// letter case (A to Z only; every other byte the same), as a copy from a
+// case-blind file system may have it. Of several, the first in byte order
+// goes to `*found`, with the folder part of `path` before it. False when
+// none is there or the folder cannot be read.
+bool FindInAnyCase(const ShortText& path, ShortText* found);
 
 // Whether the existing file `path`, symbolic links followed, is an entry of
 // `directory` (the same directory by device and inode) under a name ending
@@ -89,9 +106,13 @@ bool LiesDirectlyIn(const ShortText& path, const ShortText& directory,
 // failure `*fd` is -1.
 int OpenForReading(const ShortText& path, int* fd, FileFacts* facts = nullptr);
 
-// Creates `path` for writing (mode 0666 less the umask), emptying an existing
-// file; symbolic links are followed.
+// Opens `path` for writing, creating it (mode 0666 less the umask) when it is
+// not there; symbolic links are followed. An existing file keeps its bytes:
+// EmptyFile empties it once it is known to be no input.
 int CreateForWriting(const ShortText& path, int* fd);
+
+// Cuts the open file `fd` to no bytes.
+int EmptyFile(int fd);
 
 // Closes `fd` unless it is standard input or output; the result is ignored.
 void CloseFile(int fd);
@@ -105,15 +126,6 @@ int GetOffset(int fd, int64_t* offset);
 
 // Moves the open file `fd` to `offset`.
 int SetOffset(int fd, int64_t offset);
-
-// Whether writes to the open file `fd` would land on bytes it holds: a
-// regular file not opened for appending, standing before its end. Tells
-// what the file is in `*facts`.
-bool WritesOver(int fd, FileFacts* facts);
-
-// Moves the open file `fd` to its end. A file that cannot be moved (no
-// regular file does that) stays where it is.
-void MoveToEnd(int fd);
 
 // 0 when all `count` bytes came, 100 if the file ended first.
 int ReadExactly(int fd, void* buffer, size_t count);
