@@ -1,6 +1,7 @@
 // pellidor: writes an HTML listing of a board's file bases, shaped by the
 // user's templates.
 
+#include "driver/output_checks.h"
 #include "driver/page_pass.h"
 #include "driver/start_up.h"
 #include "listing/output_page.h"
@@ -13,7 +14,9 @@
 int main(int argc, char** argv) {
   // Asked for its usage or version, the program opens nothing and leaves the
   // terminal as it is.
-  if (int status = AnswerHelpOrVersion(argc, argv); status >= 0) return status;
+  if (int status = AnswerHelpOrVersion(argc, argv); status != kNoAnswer) {
+    return status;
+  }
   // Before anything is opened: no file of the run may take the place of a
   // closed standard descriptor and be read or written as one.
   if (int error = OpenClosedStandardDescriptors(); error != 0) {
@@ -29,14 +32,16 @@ int main(int argc, char** argv) {
 
   TemplateReader page_template;
   StandardInput input;
-  // Nothing is emptied before every check has passed.
-  int page_fd = kStandardOutput;
+  RunInputs inputs;
   if (int status =
-          StartUp(arguments_taken, run, page_template, input, &page_fd);
+          StartUp(arguments_taken, run, page_template, input, inputs);
       status != 0) {
     TakeDownConsole();
     return status;
   }
+  // Nothing is emptied before every check has passed.
+  int page_fd = kStandardOutput;
+  OpenPage(run, inputs, page_template, &page_fd);
   OutputPage page;
   StartPage(page, page_fd);
   WritePage(run, page_template, page, input);

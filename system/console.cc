@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "system/file_io.h"
 #include "text/short_text.h"
@@ -232,6 +233,9 @@ void RemoveHandlers() {
 // A message line's bytes that fit in a ShortText with a CR LF after them.
 constexpr size_t kConsoleLineLimit = kShortTextCapacity - 2;
 
+// ESC "[m": the terminal's default colours, and plain characters.
+constexpr std::string_view kPlainColours = "\x1b[m";
+
 // Messages that cannot be written are lost without a word.
 void WriteIgnoringErrors(const char* bytes, size_t count) {
   (void)WriteAll(kStandardOutput, bytes, count);
@@ -259,7 +263,7 @@ void SetUpConsole(bool template_from_input) {
     return;
   }
   console_state.SwitchedToRaw = true;
-  WriteIgnoringErrors("\x1b[m", 3);
+  WriteIgnoringErrors(kPlainColours.data(), kPlainColours.size());
 }
 
 void SilenceConsole() { console_state.Silent = true; }

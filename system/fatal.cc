@@ -5,6 +5,7 @@
 #include <unwind.h>
 
 #include <cstdint>
+#include <string_view>
 
 #include "system/console.h"
 #include "text/short_text.h"
@@ -60,11 +61,13 @@ _Unwind_Reason_Code AddFrame(_Unwind_Context* context, void* chain_pointer) {
 // program itself.
 int TakeLoadBias(dl_phdr_info* info, size_t, void* bias) {
   *static_cast<uintptr_t*>(bias) = info->dlpi_addr;
-  return 1;
+  constexpr int kStopListing = 1;  // any value but 0 ends the listing
+  return kStopListing;
 }
 
 // Hexadecimal digits of a location: its low 32 bits.
 constexpr int kLocationDigits = 8;
+constexpr std::string_view kHexPrefix = "0x";
 
 // "0x" and kLocationDigits upper-case hexadecimal digits.
 void AppendLocation(ShortText& text, uintptr_t return_address,
@@ -72,11 +75,12 @@ void AppendLocation(ShortText& text, uintptr_t return_address,
   // The return address may already lie in the next function after a call
   // that never returns; one byte back is inside the call instruction.
   uint32_t location = static_cast<uint32_t>(return_address - 1 - load_bias);
-  char digits[2 + kLocationDigits] = {'0', 'x'};
+  char digits[kLocationDigits];
   for (int i = 0; i < kLocationDigits; ++i) {
     int shift = 4 * (kLocationDigits - 1 - i);  // four bits a digit
-    digits[2 + i] = "0123456789ABCDEF"[(location >> shift) & 0xF];
+    digits[i] = "0123456789ABCDEF"[(location >> shift) & 0xF];
   }
+  AppendText(text, kHexPrefix);
   AppendBytes(text, digits, sizeof digits);
 }
 

@@ -4,6 +4,8 @@ namespace {
 
 // The decimal digits of the largest 32-bit magnitude, 4294967295.
 constexpr int kMostDigits = 10;
+// Digits that a grouped number sets between its commas.
+constexpr int kGroupDigits = 3;
 
 // The decimal digits of `magnitude`, most significant first, into `out`;
 // returns how many (1 to kMostDigits).
@@ -50,7 +52,7 @@ ShortText DecimalText(int32_t value) {
 }
 
 ShortText UnsignedDecimalText(uint32_t value) {
-  char digits[10];
+  char digits[kMostDigits];
   int count = Digits(value, digits);
   return MakeShortText(std::string_view(digits, static_cast<size_t>(count)));
 }
@@ -59,12 +61,12 @@ ShortText GroupedDecimalText(int32_t value) {
   char digits[kMostDigits];
   int count = Digits(Magnitude(value), digits);
   // A sign, the digits and a comma before each group of three but the first.
-  char grouped[1 + kMostDigits + (kMostDigits - 1) / 3];
+  char grouped[1 + kMostDigits + (kMostDigits - 1) / kGroupDigits];
   size_t length = 0;
   if (value < 0) grouped[length++] = '-';
   for (int i = 0; i < count; ++i) {
     // A "," stands before every digit that has a multiple of three after it.
-    if (i > 0 && (count - i) % 3 == 0) grouped[length++] = ',';
+    if (i > 0 && (count - i) % kGroupDigits == 0) grouped[length++] = ',';
     grouped[length++] = digits[i];
   }
   return MakeShortText(std::string_view(grouped, length));
