@@ -16,11 +16,8 @@ constexpr unsigned char kSubstitute = 0x1A;
 constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kDelete = 0x7F;
 
-constexpr int kCharacterBits = 21;
-constexpr uint32_t kCharacterMask = (uint32_t{1} << kCharacterBits) - 1;
-constexpr uint32_t kDefaultLook = 7 * 16 + 0;
-constexpr uint32_t kBlinkLook = 256;
-constexpr uint32_t kDefaultBlank = kDefaultLook << kCharacterBits | ' ';
+constexpr uint16_t kDefaultLook = 7 * 16 + 0;
+constexpr uint16_t kBlinkLook = 256;
 constexpr int kLastColumn = kScreenColumns - 1;
 constexpr int kLastRow = kScreenRows - 1;
 constexpr int kLargestParameter = 9999;
@@ -98,8 +95,8 @@ void UpdateLook(Screen& s) {
     background = foreground % 8 + (background - background % 8);
     foreground = swapped;
   }
-  s.Look = static_cast<uint32_t>(foreground * 16 + background) |
-           (s.Blink ? kBlinkLook : 0);
+  s.Look = static_cast<uint16_t>(foreground * 16 + background +
+                                 (s.Blink ? kBlinkLook : 0));
 }
 
 void ResetColours(Screen& s) {
@@ -108,31 +105,128 @@ void ResetColours(Screen& s) {
   s.Bold = s.Blink = s.Reverse = false;
 }
 
-// Makes the cells of the cursor's row up to `end` (not included) count as
-// written, blanks in the default colours where nothing was.
-void ReachColumn(Screen& s, int end) {
-  int written = s.Written[s.Row];
-  if (written >= end) return;
-  uint32_t* cells = s.Cells[s.Row];
-  for (int column = written; column < end; ++column) {
-    cells[column] = kDefaultBlank;
-  }
-  s.Written[s.Row] = static_cast<uint8_t>(end);
-  s.RowsUsed = std::max(s.RowsUsed, s.Row + 1);
+// A row that stops being Simple gets the look of each of its cells.
+void Complicate(Screen& s, int row) {
+  if (!s.Simple[row]) return;
+  std::fill_n(s.Looks[row], s.Written[row], s.RowLook[row]);
+  s.Simple[row] = false;
 }
 
-// A character at the cursor, which moves right; one written in the last
-// column sends it to the start of the next row, the last row excepted.
-void PutCell(Screen& s, uint32_t character) {
-  ReachColumn(s, s.Column + 1);
-  s.Cells[s.Row][s.Column] = s.Look << kCharacterBits | character;
-  s.Wrapped = s.Column == kLastColumn;
-  if (s.Wrapped) {
+// Readies the cells of the cursor's row from `from` up to `end` (not
+// included) for characters in `look`, which the caller then writes; the
+// cells passed over before `from` become blanks in the default colours.
+void ReachColumn(Screen& s, int from, int end, uint16_t look) {
+  int row = s.Row;
+  int written = s.Written[row];
+  if (written == 0) {
+    s.Simple[row] = true;
+    s.RowLook[row] = look;
+    s.RowsUsed = std::max(s.RowsUsed, row + 1);
+  }
+  if (from > written) {
+    if (s.RowLook[row] != kDefaultLook) Complicate(s, row);
+    std::memset(s.Ascii[row] + written, ' ', static_cast<size_t>(from - written));
+    if (!s.Simple[row]) {
+      std::fill(s.Looks[row] + written, s.Looks[row] + from, kDefaultLook);
+    }
+    s.Written[row] = static_cast<uint8_t>(from);
+  }
+  if (look != s.RowLook[row]) Complicate(s, row);
+  if (end > s.Written[row]) s.Written[row] = static_cast<uint8_t>(end);
+}
+
+// Gives the cells of the cursor's row from `from` up to `end` the look of
+// the moment, in a row that keeps looks.
+void PutLooks(Screen& s, int from, int end) {
+  if (!s.Simple[s.Row]) {
+    std::fill(s.Looks[s.Row] + from, s.Looks[s.Row] + end, s.Look);
+  }
+}
+
+// The cursor after `count` characters from it, the last of them in the last
+// column when `wrapped`: then it goes to the start of the next row, the
+// last row excepted.
+void Advance(Screen& s, int count, bool wrapped) {
+  s.Wrapped = wrapped;
+  if (wrapped) {
     s.Column = 0;
     s.Row = std::min(s.Row + 1, kLastRow);
   } else {
-    ++s.Column;
+    s.Column += count;
   }
+}
+
+// A character at the cursor, which moves right.
+void PutCell(Screen& s, uint32_t character) {
+  int column = s.Column;
+  ReachColumn(s, column, column + 1, s.Look);
+  if (character < 0x80) {
+    s.Ascii[s.Row][column] = static_cast<uint8_t>(character);
+  } else {
+    Complicate(s, s.Row);
+    s.Ascii[s.Row][column] = 0;
+    s.Wide[s.Row][column] = character;
+  }
+  PutLooks(s, column, column + 1);
+  Advance(s, 1, column == kLastColumn);
+}
+
+// Eight bytes at a time: a byte of 0x01 in each place, and the high bits.
+constexpr uint64_t kEachByte = 0x0101010101010101;
+constexpr uint64_t kHighBits = kEachByte * 0x80;
+
+uint64_t Load8(const unsigned char* p) {
+  uint64_t bytes;
+  std::memcpy(&bytes, p, 8);
+  return bytes;
+}
+
+// Whether one of eight bytes, all below 0x80, lies above `low` and below
+// `high`.
+constexpr bool HasBetween(uint64_t bytes, unsigned low, unsigned high) {
+  uint64_t seven = bytes & kEachByte * 0x7F;
+  return ((kEachByte * (127 + high) - seven) & ~bytes &
+          (seven + kEachByte * (127 - low)) & kHighBits) != 0;
+}
+
+// Whether one of eight printable ASCII bytes may need an escape: one of
+// '"' to "'", of "<" to ">", or for JSON "\"; the bytes between those
+// come as well, and take the slower way.
+bool MayNeedEscape(uint64_t bytes, RenderMode mode) {
+  return HasBetween(bytes, 0x21, 0x28) || HasBetween(bytes, 0x3B, 0x3F) ||
+         (mode == RENDER_JSON && HasBetween(bytes, 0x5B, 0x5D));
+}
+
+// Where the run of printable ASCII bytes from `p` ends: eight bytes a step
+// while they last, as most of any text is such a run.
+const unsigned char* PlainRunEnd(const unsigned char* p,
+                                 const unsigned char* end) {
+  while (end - p >= 8) {
+    uint64_t bytes = Load8(p);
+    uint64_t below_blank = (bytes - kEachByte * 0x20) & ~bytes & kHighBits;
+    uint64_t above_tilde = ((bytes + kEachByte) | bytes) & kHighBits;
+    if ((below_blank | above_tilde) != 0) break;
+    p += 8;
+  }
+  while (p < end && *p >= 0x20 && *p < 0x7F) ++p;
+  return p;
+}
+
+// Puts the run of printable ASCII bytes that starts at `p`; returns where it
+// ends.
+const unsigned char* PutPlainRun(Screen& s, const unsigned char* p,
+                                 const unsigned char* end) {
+  const unsigned char* stop = PlainRunEnd(p, end);
+  while (p < stop) {
+    int room = kScreenColumns - s.Column;
+    int count = static_cast<int>(std::min<ptrdiff_t>(stop - p, room));
+    ReachColumn(s, s.Column, s.Column + count, s.Look);
+    std::memcpy(s.Ascii[s.Row] + s.Column, p, static_cast<size_t>(count));
+    PutLooks(s, s.Column, s.Column + count);
+    p += count;
+    Advance(s, count, count == room);
+  }
+  return p;
 }
 
 // A decoded character: the C1 controls, and bytes that the page leaves
@@ -311,10 +405,10 @@ void ActOnSequence(Screen& s, const unsigned char* p, const unsigned char* end,
       break;
     case 'K': {
       if (first != 0) return;
-      ReachColumn(s, kScreenColumns);
-      uint32_t blank = s.Look << kCharacterBits | ' ';
-      std::fill(s.Cells[s.Row] + s.Column, s.Cells[s.Row] + kScreenColumns,
-                blank);
+      ReachColumn(s, s.Column, kScreenColumns, s.Look);
+      std::memset(s.Ascii[s.Row] + s.Column, ' ',
+                  static_cast<size_t>(kScreenColumns - s.Column));
+      PutLooks(s, s.Column, kScreenColumns);
       return;
     }
     case 'm':
@@ -398,13 +492,30 @@ const unsigned char* TakeControl(Screen& s, const unsigned char* p,
 }
 
 // Which characters an escape stands for, by mode; the others are copied.
-bool NeedsEscape(uint32_t c, RenderMode mode) {
+constexpr bool NeedsEscape(uint32_t c, RenderMode mode) {
   if (mode == RENDER_JSON) {
     return c == '"' || c == '\\' || c == '<' || c == '>' || c == '&' ||
            c == '\'' || c == 0x2028 || c == 0x2029;
   }
   return c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
 }
+
+// Which ASCII characters stand for themselves, by mode.
+struct PlainAscii {
+  bool Html[128] = {};
+  bool Json[128] = {};
+};
+
+constexpr PlainAscii MakePlainAscii() {
+  PlainAscii plain;
+  for (uint32_t c = 0; c < 128; ++c) {
+    plain.Html[c] = !NeedsEscape(c, RENDER_HTML);
+    plain.Json[c] = !NeedsEscape(c, RENDER_JSON);
+  }
+  return plain;
+}
+
+constexpr PlainAscii kPlainAscii = MakePlainAscii();
 
 char* Put(char* out, std::string_view piece) {
   std::memcpy(out, piece.data(), piece.size());
@@ -436,7 +547,7 @@ char* PutUtf8(char* out, uint32_t c) {
   return out;
 }
 
-char* PutColourNumber(char* out, uint32_t number) {
+char* PutColourNumber(char* out, int number) {
   if (number >= 10) *out++ = '1';
   *out++ = static_cast<char>('0' + number % 10);
   return out;
@@ -444,11 +555,11 @@ char* PutColourNumber(char* out, uint32_t number) {
 
 // Closes the span open for `open`, if any, and opens one for `look` unless
 // that is the default.
-char* SwitchSpan(char* out, uint32_t open, uint32_t look) {
+char* SwitchSpan(char* out, uint16_t open, uint16_t look) {
   if (open != kDefaultLook) out = Put(out, "</span>");
   if (look == kDefaultLook) return out;
-  uint32_t foreground = look >> 4 & 15;
-  uint32_t background = look & 15;
+  int foreground = look >> 4 & 15;
+  int background = look & 15;
   out = Put(out, "<span class=\"");
   const char* separator = "";
   if (foreground != 7) {
@@ -481,8 +592,7 @@ void SendLine(Screen& screen, std::string_view line, CodePage page) {
   while (p < end && !screen.Ended) {
     unsigned char byte = *p;
     if (byte >= 0x20 && byte < 0x7F) {
-      PutCell(screen, byte);
-      ++p;
+      p = PutPlainRun(screen, p, end);
     } else if (byte < 0x80) {
       p = TakeControl(screen, p, end, page);
     } else if (page == CODE_PAGE_UTF8) {
@@ -507,8 +617,15 @@ int FinishScreen(Screen& screen) {
   int kept = 0;
   for (int row = 0; row < screen.RowsUsed; ++row) {
     int written = screen.Written[row];
-    while (written > 0 && screen.Cells[row][written - 1] == kDefaultBlank) {
-      --written;
+    const uint8_t* ascii = screen.Ascii[row];
+    if (!screen.Simple[row]) {
+      const uint16_t* looks = screen.Looks[row];
+      while (written > 0 && ascii[written - 1] == ' ' &&
+             looks[written - 1] == kDefaultLook) {
+        --written;
+      }
+    } else if (screen.RowLook[row] == kDefaultLook) {
+      while (written > 0 && ascii[written - 1] == ' ') --written;
     }
     screen.Written[row] = static_cast<uint8_t>(written);
     if (written > 0) kept = row + 1;
@@ -518,17 +635,43 @@ int FinishScreen(Screen& screen) {
 }
 
 size_t RenderRow(const Screen& screen, int row, RenderMode mode, char* out) {
+  const bool colours = mode == RENDER_HTML_COLOURS;
+  const uint8_t* ascii = screen.Ascii[row];
+  int written = screen.Written[row];
   char* next = out;
-  const uint32_t* cells = screen.Cells[row];
-  uint32_t open = kDefaultLook;
-  for (int column = 0; column < screen.Written[row]; ++column) {
-    uint32_t cell = cells[column];
-    uint32_t look = cell >> kCharacterBits;
-    uint32_t c = cell & kCharacterMask;
-    if (mode == RENDER_HTML_COLOURS && look != open) {
+  if (screen.Simple[row]) {
+    // One look for the row: its characters copied a stretch at a time, the
+    // escapes between.
+    uint16_t look = screen.RowLook[row];
+    bool span = colours && look != kDefaultLook;
+    if (span) next = SwitchSpan(next, kDefaultLook, look);
+    const bool* plain = mode == RENDER_JSON ? kPlainAscii.Json
+                                            : kPlainAscii.Html;
+    const uint8_t* p = ascii;
+    const uint8_t* end = ascii + written;
+    while (p < end) {
+      const uint8_t* stretch_end = p;
+      while (end - stretch_end >= 8 &&
+             !MayNeedEscape(Load8(stretch_end), mode)) {
+        stretch_end += 8;
+      }
+      while (stretch_end < end && plain[*stretch_end]) ++stretch_end;
+      std::memcpy(next, p, static_cast<size_t>(stretch_end - p));
+      next += stretch_end - p;
+      p = stretch_end;
+      if (p < end) next = PutEscaped(next, *p++, mode);
+    }
+    if (span) next = Put(next, "</span>");
+    return static_cast<size_t>(next - out);
+  }
+  uint16_t open = kDefaultLook;
+  for (int column = 0; column < written; ++column) {
+    uint16_t look = screen.Looks[row][column];
+    if (colours && look != open) {
       next = SwitchSpan(next, open, look);
       open = look;
     }
+    uint32_t c = ascii[column] != 0 ? ascii[column] : screen.Wide[row][column];
     if (NeedsEscape(c, mode)) {
       next = PutEscaped(next, c, mode);
     } else if (c < 0x80) {
@@ -537,6 +680,6 @@ size_t RenderRow(const Screen& screen, int row, RenderMode mode, char* out) {
       next = PutUtf8(next, c);
     }
   }
-  if (open != kDefaultLook) next = Put(next, "</span>");
+  if (open != kDefaultLook) next = SwitchSpan(next, open, kDefaultLook);
   return static_cast<size_t>(next - out);
 }

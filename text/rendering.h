@@ -28,18 +28,26 @@ enum RenderMode {
 };
 
 struct Screen {
-  // Each cell: its character (21 bits) under its look (the shown foreground
-  // times 16 plus the shown background, and 256 for blink) shifted by 21.
-  uint32_t Cells[kScreenRows][kScreenColumns];
+  // The character of each cell: in Ascii when below 0x80, else Ascii holds
+  // 0 and Wide the character.
+  uint8_t Ascii[kScreenRows][kScreenColumns];
+  uint32_t Wide[kScreenRows][kScreenColumns];
+  // The look of each cell (the shown foreground times 16 plus the shown
+  // background, and 256 for blink), kept only in rows that are not Simple.
+  uint16_t Looks[kScreenRows][kScreenColumns];
   // How many cells of each row hold something; those past are blanks in
   // the default colours. Rows from RowsUsed on hold nothing.
   uint8_t Written[kScreenRows];
   int RowsUsed;
+  // A row whose every cell holds an ASCII character in the look RowLook:
+  // most rows of most texts, written and read a stretch at a time.
+  bool Simple[kScreenRows];
+  uint16_t RowLook[kScreenRows];
   int Row, Column;  // from 0
   int SavedRow, SavedColumn;
   int Foreground, Background;
   bool Bold, Blink, Reverse;
-  uint32_t Look;  // the look that a character written now gets
+  uint16_t Look;  // the look that a character written now gets
   // The last thing that counted was a character that wrapped: a line end
   // right after it moves nothing.
   bool Wrapped;
