@@ -125,7 +125,8 @@ void ReachColumn(Screen& s, int from, int end, uint16_t look) {
   }
   if (from > written) {
     if (s.RowLook[row] != kDefaultLook) Complicate(s, row);
-    std::memset(s.Ascii[row] + written, ' ', static_cast<size_t>(from - written));
+    std::memset(s.Ascii[row] + written, ' ',
+                static_cast<size_t>(from - written));
     if (!s.Simple[row]) {
       std::fill(s.Looks[row] + written, s.Looks[row] + from, kDefaultLook);
     }
@@ -435,8 +436,7 @@ const unsigned char* TakeEscape(Screen& s, const unsigned char* p,
     ActOnSequence(s, start, p, *p);
     return p + 1;
   }
-  if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' ||
-      kind == '_') {
+  if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
     // A string, dropped up to BEL or ESC "\" (both dropped with it), or an
     // ESC or SUB (which then act).
     for (++p; p < end; ++p) {
@@ -525,15 +525,23 @@ char* Put(char* out, std::string_view piece) {
 char* PutEscaped(char* out, uint32_t c, RenderMode mode) {
   if (mode != RENDER_JSON) return Put(out, HtmlEntity(static_cast<char>(c)));
   switch (c) {
-    case '"': return Put(out, "\\\"");
-    case '\\': return Put(out, "\\\\");
+    case '"':
+      return Put(out, "\\\"");
+    case '\\':
+      return Put(out, "\\\\");
     // Escaped so that the string may also stand inside a <script>.
-    case '<': return Put(out, "\\u003c");
-    case '>': return Put(out, "\\u003e");
-    case '&': return Put(out, "\\u0026");
-    case '\'': return Put(out, "\\u0027");
-    case 0x2028: return Put(out, "\\u2028");
-    default: return Put(out, "\\u2029");
+    case '<':
+      return Put(out, "\\u003c");
+    case '>':
+      return Put(out, "\\u003e");
+    case '&':
+      return Put(out, "\\u0026");
+    case '\'':
+      return Put(out, "\\u0027");
+    case 0x2028:
+      return Put(out, "\\u2028");
+    default:
+      return Put(out, "\\u2029");
   }
 }
 
@@ -638,6 +646,8 @@ size_t RenderRow(const Screen& screen, int row, RenderMode mode, char* out) {
   const bool colours = mode == RENDER_HTML_COLOURS;
   const uint8_t* ascii = screen.Ascii[row];
   int written = screen.Written[row];
+  // A row that holds nothing may keep the marks of an earlier text.
+  if (written == 0) return 0;
   char* next = out;
   if (screen.Simple[row]) {
     // One look for the row: its characters copied a stretch at a time, the
@@ -645,8 +655,8 @@ size_t RenderRow(const Screen& screen, int row, RenderMode mode, char* out) {
     uint16_t look = screen.RowLook[row];
     bool span = colours && look != kDefaultLook;
     if (span) next = SwitchSpan(next, kDefaultLook, look);
-    const bool* plain = mode == RENDER_JSON ? kPlainAscii.Json
-                                            : kPlainAscii.Html;
+    const bool* plain =
+        mode == RENDER_JSON ? kPlainAscii.Json : kPlainAscii.Html;
     const uint8_t* p = ascii;
     const uint8_t* end = ascii + written;
     while (p < end) {

@@ -40,7 +40,8 @@ struct Screen {
   uint8_t Written[kScreenRows];
   int RowsUsed;
   // A row whose every cell holds an ASCII character in the look RowLook:
-  // most rows of most texts, written and read a stretch at a time.
+  // most rows of most texts, written and read a stretch at a time. Both
+  // are set when a row's first cell is written, and mean nothing before.
   bool Simple[kScreenRows];
   uint16_t RowLook[kScreenRows];
   int Row, Column;  // from 0
