@@ -156,11 +156,16 @@ for n in $sizes; do
   done
   echo "$n $listed $wall $cpu $rss $calls $floor_calls $floor_wall $ratio $ir" \
     >>"$work/summary"
-  echo "$n rendered tokens: wall $(median_of "$work/rendered_ratio" 1)," \
-    "CPU $(median_of "$work/rendered_ratio" 2) times the plain ones'," \
+  instructions=
+  if [[ -n $rendered_ir ]]; then
+    instructions=$(awk -v r="$rendered_ir" -v p="$ir" \
+      'BEGIN { printf ", instructions %.3f times", r / p }')
+  fi
+  echo "$n records, rendered tokens against the plain ones:" \
+    "wall $(median_of "$work/rendered_ratio" 1) times," \
+    "CPU $(median_of "$work/rendered_ratio" 2) times$instructions;" \
     "peak RSS $(median_of "$work/rendered" 3) KiB against $rss" \
-    "${rendered_ir:+, instructions $(awk -v r="$rendered_ir" -v p="$ir" \
-    'BEGIN { printf "%.3f", r / p }') times}" >>"$work/rendered_summary"
+    >>"$work/rendered_summary"
   rm -rf "$board"
 done
 
