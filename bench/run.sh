@@ -11,7 +11,9 @@
 # (counted with strace apart from the timed runs), the median wall time of
 # the floor program (floor.cc: the floor's system calls alone, for the same
 # page), the median of our wall time over its in pairs of runs, and
-# instructions per listed record (callgrind, when valgrind is there).
+# instructions per listed record (callgrind, when valgrind is there). Last,
+# the same entries with the rendered tokens against the plain ones, in
+# alternate runs: wall and CPU time, peak memory and instructions.
 #
 #   bash bench/run.sh                 # a minute or two
 #   BENCH_RUNS=9 BENCH_SIZES=20000 bash bench/run.sh
@@ -60,6 +62,16 @@ printf '%s\n' \
   '<tr class="even"><td><a href="@path@@lname@">@uname@</a></td>' \
   '<td class="desc">@Desc@</td>' \
   '<td class="size">@sizek@k / @sizeb@ bytes</td></tr>' >"$work/alt.tpl"
+# The same entries with the rendered tokens, timed against the plain ones in
+# alternate runs: each file's name and description drawn on the screen.
+printf '%s\n' \
+  '<tr class="odd"><td><a href="@PATH@@URLNAME@">@TNAME@</a></td>' \
+  '<td class="bytes">@BYTES@ bytes</td><td class="desc">@TDESC@</td></tr>' \
+  >"$work/rentry.tpl"
+printf '%s\n' \
+  '<tr class="even"><td><a href="@path@@urlname@">@tname@</a></td>' \
+  '<td class="desc">@TDesc@</td><td class="bytes">@bytes@ bytes</td></tr>' \
+  >"$work/ralt.tpl"
 desc_lines() { grep -ci '@desc@' "$1" || true; }
 d_entry=$(desc_lines "$work/entry.tpl")
 d_alt=$(desc_lines "$work/alt.tpl")
@@ -91,6 +103,7 @@ for n in $sizes; do
   # Runs of pellidor and of the floor program alternate, and each pair gives
   # a ratio: a machine busy with other work slows both sides of a pair alike.
   : >"$work/ours" && : >"$work/floor" && : >"$work/ratio"
+  : >"$work/rendered" && : >"$work/rendered_ratio"
   # Each run creates its page anew: emptying the last one is no part of it.
   for ((i = 0; i < runs; i++)); do
     rm -f "$work/out.html" "$work/floor.html"
@@ -104,6 +117,10 @@ for n in $sizes; do
       { echo "floor page differs"; exit 1; }
     paste -d' ' <(tail -1 "$work/ours") <(tail -1 "$work/floor") |
       awk '{print $1 / $4}' >>"$work/ratio"
+    python3 bench/measure.py "$pellidor" "$board" "$work/page.tpl" \
+      "$work/rentry.tpl" "$work/ralt.tpl" "$work/out.html" >>"$work/rendered"
+    paste -d' ' <(tail -1 "$work/rendered") <(tail -1 "$work/ours") |
+      awk '{print $1 / $4, $2 / $5}' >>"$work/rendered_ratio"
   done
   wall=$(median_of "$work/ours" 1)
   cpu=$(median_of "$work/ours" 2)
@@ -121,11 +138,15 @@ for n in $sizes; do
       e = int((n + 1) / 2); a = n - e
       print 3 * n + de * e + da * a + int((b + 255) / 256) }')
 
-  ir=0
+  ir=0 rendered_ir=
   if ((have_valgrind)); then
     valgrind --tool=callgrind --callgrind-out-file="$work/callgrind" \
       "$pellidor" "${args[@]}" "$work/out.html" >/dev/null 2>&1
     ir=$(awk '$1 == "summary:" {print $2}' "$work/callgrind")
+    valgrind --tool=callgrind --callgrind-out-file="$work/callgrind" \
+      "$pellidor" "$board" "$work/page.tpl" "$work/rentry.tpl" \
+      "$work/ralt.tpl" "$work/out.html" >/dev/null 2>&1
+    rendered_ir=$(awk '$1 == "summary:" {print $2}' "$work/callgrind")
   fi
 
   echo "$listed listed, page of $page_bytes bytes; system calls per listed record:"
@@ -135,6 +156,16 @@ for n in $sizes; do
   done
   echo "$n $listed $wall $cpu $rss $calls $floor_calls $floor_wall $ratio $ir" \
     >>"$work/summary"
+  instructions=
+  if [[ -n $rendered_ir ]]; then
+    instructions=$(awk -v r="$rendered_ir" -v p="$ir" \
+      'BEGIN { printf ", instructions %.3f times", r / p }')
+  fi
+  echo "$n records, rendered tokens against the plain ones:" \
+    "wall $(median_of "$work/rendered_ratio" 1) times," \
+    "CPU $(median_of "$work/rendered_ratio" 2) times$instructions;" \
+    "peak RSS $(median_of "$work/rendered" 3) KiB against $rss" \
+    >>"$work/rendered_summary"
   rm -rf "$board"
 done
 
@@ -167,3 +198,4 @@ awk '
       printf "peak resident memory, %d against %d records: %+d KiB\n",
         n[NR], n[1], rss[NR] - rss[1]
   }' "$work/summary"
+cat "$work/rendered_summary"

@@ -1,6 +1,7 @@
 // Expands arbitrary entry-template lines for arbitrary records, link paths
 // and ".des" bytes into a page in memory, and compares the page with a plain
-// rendering of the expansion rules written apart from the program.
+// rendering of the expansion rules, and a terminal screen of its own,
+// written apart from the program.
 //
 // Input, as FuzzedDataProvider takes it: the line, the name and the link
 // path (escaped strings from the front), then from the back the bytes already
@@ -108,116 +109,252 @@ std::string Utf8(uint32_t c) {
   return static_cast<char>((0xFF << (7 - tail.size())) | c) + tail;
 }
 
-// The terminal's colour state: foreground, background, bold, reverse.
-struct Paint {
+// A DOS ANSI terminal of 80 columns and 2,048 rows, kept as plainly as it
+// can be: rows appear as they are written, each cell its character and the
+// colours it is shown in.
+struct Cell {
+  uint32_t c = ' ';
   int fg = 7, bg = 0;
-  bool bold = false, reverse = false;
-  int Shown() const {
-    int f = bold && fg < 8 ? fg + 8 : fg;
-    return reverse ? bg * 16 + f : f * 16 + bg;
-  }
+  bool blink = false;
+  bool Blank() const { return c == ' ' && fg == 7 && bg == 0 && !blink; }
 };
 
-void Sgr(const std::vector<long>& p, Paint& paint) {
-  for (size_t k = 0; k < p.size(); ++k) {
-    long v = p[k], next = k + 1 < p.size() ? p[k + 1] : -1;
-    if (v == 38 || v == 48) {
-      k += next == 5 ? 2 : next == 2 ? 4 : 0;
-    } else if (v == 0) {
-      paint = Paint();
-    } else if (v == 1 || v == 22) {
-      paint.bold = v == 1;
-    } else if (v == 7 || v == 27) {
-      paint.reverse = v == 7;
-    } else if ((v >= 30 && v <= 39 && v != 38) || (v >= 90 && v <= 97)) {
-      paint.fg = v == 39 ? 7 : v % 10 + (v >= 90 ? 8 : 0);
-    } else if ((v >= 40 && v <= 49 && v != 48) || (v >= 100 && v <= 107)) {
-      paint.bg = v == 49 ? 0 : v % 10 + (v >= 100 ? 8 : 0);
-    }
+int Nearest(long r, long g, long b) {
+  static const long vga[16] = {0x000000, 0xAA0000, 0x00AA00, 0xAA5500,
+                               0x0000AA, 0xAA00AA, 0x00AAAA, 0xAAAAAA,
+                               0x555555, 0xFF5555, 0x55FF55, 0xFFFF55,
+                               0x5555FF, 0xFF55FF, 0x55FFFF, 0xFFFFFF};
+  int best = 0;
+  for (int k = 1; k < 16; ++k) {
+    auto d = [&](int n) {
+      long dr = r - (vga[n] >> 16), dg = g - (vga[n] >> 8 & 255),
+           db = b - (vga[n] & 255);
+      return dr * dr + dg * dg + db * db;
+    };
+    if (d(k) < d(best)) best = k;
   }
+  return best;
 }
 
-// One line of board text as its terminal shows it, for HTML with colours
-// ('C') or without ('H'), or for a JSON string ('J').
-std::string Render(const std::string& line, int page, char kind,
-                   Paint& paint) {
-  std::string out, run;
-  int open = 0x70;  // the colours of the open span; 0x70: none is open
-  auto put = [&](uint32_t c, int shown) {
-    if (c >= 0x80 && c <= 0x9F) return;
-    if (kind == 'C' && shown != open) {
-      std::string f = "fg" + std::to_string(shown / 16);
-      std::string b = "bg" + std::to_string(shown % 16);
-      if (shown / 16 == 7) f.clear();
-      if (shown % 16 == 0) b.clear();
-      if (!f.empty() && !b.empty()) f += " ";
-      if (open != 0x70) out += "</span>";
-      if (shown != 0x70) out += "<span class=\"" + f + b + "\">";
-      open = shown;
+int Of256(long n) {
+  if (n < 16) return int(n);
+  if (n >= 232)
+    return Nearest(8 + 10 * (n - 232), 8 + 10 * (n - 232), 8 + 10 * (n - 232));
+  static const long level[6] = {0, 95, 135, 175, 215, 255};
+  n -= 16;
+  return Nearest(level[n / 36], level[n / 6 % 6], level[n % 6]);
+}
+
+struct Term {
+  std::vector<std::vector<Cell>> rows;
+  int row = 0, col = 0, saved_row = 0, saved_col = 0;
+  int fg = 7, bg = 0;
+  bool bold = false, blink = false, reverse = false;
+  bool wrapped = false, ended = false;
+
+  void Put(uint32_t c) {
+    if (c == 0 || (c >= 0x80 && c <= 0x9F)) return;
+    if (rows.size() <= size_t(row)) rows.resize(row + 1, std::vector<Cell>(80));
+    Cell& cell = rows[row][col];
+    cell.c = c;
+    int f = bold && fg < 8 ? fg + 8 : fg, b = bg;
+    cell.fg = reverse ? b % 8 + f / 8 * 8 : f;
+    cell.bg = reverse ? f % 8 + b / 8 * 8 : b;
+    cell.blink = blink;
+    Moved();
+    if (++col == 80) col = 0, row = std::min(row + 1, 2047), wrapped = true;
+  }
+  void Moved() { wrapped = false; }
+  void LineEnd() {
+    if (!wrapped) col = 0, row = std::min(row + 1, 2047);
+    wrapped = false;
+  }
+  void Sgr(const std::vector<long>& p) {
+    for (size_t k = 0; k < p.size(); ++k) {
+      long v = p[k];
+      if ((v == 38 || v == 48) && k + 1 < p.size() && p[k + 1] == 5) {
+        if (k + 2 < p.size() && p[k + 2] < 256)
+          (v == 38 ? fg : bg) = Of256(p[k + 2]);
+        k += 2;
+      } else if ((v == 38 || v == 48) && k + 1 < p.size() && p[k + 1] == 2) {
+        if (k + 4 < p.size() &&
+            std::max({p[k + 2], p[k + 3], p[k + 4]}) < 256) {
+          (v == 38 ? fg : bg) = Nearest(p[k + 2], p[k + 3], p[k + 4]);
+        }
+        k += 4;
+      } else if (v == 0) {
+        fg = 7, bg = 0, bold = blink = reverse = false;
+      } else if (v == 1 || v == 22) {
+        bold = v == 1;
+      } else if (v == 5 || v == 6 || v == 25) {
+        blink = v != 25;
+      } else if (v == 7 || v == 27) {
+        reverse = v == 7;
+      } else if ((v >= 30 && v <= 37) || v == 39 || (v >= 90 && v <= 97)) {
+        fg = v == 39 ? 7 : v % 10 + (v >= 90 ? 8 : 0);
+      } else if ((v >= 40 && v <= 47) || v == 49 || (v >= 100 && v <= 107)) {
+        bg = v == 49 ? 0 : v % 10 + (v >= 100 ? 8 : 0);
+      }
     }
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\u%04x", c);
-    bool unicode = c == 0x2028 || c == 0x2029 || c == '<' || c == '>' ||
-                   c == '&' || c == '\'';
-    if (kind != 'J') {
-      out += Escaped(Utf8(c), false);
-    } else if (c == '"' || c == '\\' || c == '\t') {
-      out += c == '\t' ? "\\t" : "\\" + Utf8(c);
-    } else {
-      out += unicode ? hex : Utf8(c);
+  }
+  void Sequence(const std::string& text, char final) {
+    if (text.find_first_not_of("0123456789;") != text.npos) return;
+    std::vector<long> p;
+    for (size_t at = 0;;) {
+      size_t semi = std::min(text.find(';', at), text.size());
+      std::string digits = text.substr(at, semi - at);
+      digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+      p.push_back(digits.size() > 4
+                      ? 9999
+                      : std::min(9999L, std::atol(digits.c_str())));
+      if (semi == text.size()) break;
+      at = semi + 1;
     }
-  };
-  auto end_run = [&] {
-    for (uint32_t c : Decode(run, page)) put(c, paint.Shown());
+    long n = p[0] == 0 ? 1 : p[0];
+    if (final == 'A') row = std::max(0L, row - n);
+    if (final == 'B') row = std::min(2047L, row + n);
+    if (final == 'C') col = std::min(79L, col + n);
+    if (final == 'D') col = std::max(0L, col - n);
+    if (final == 'H' || final == 'f') {
+      row = std::min(2048L, n) - 1;
+      col = std::min(80L, p.size() > 1 && p[1] > 0 ? p[1] : 1) - 1;
+    }
+    if (final == 's') saved_row = row, saved_col = col;
+    if (final == 'u') row = saved_row, col = saved_col;
+    if (final == 'J' && p[0] == 2) rows.clear(), row = col = 0, Moved();
+    if (final == 'K' && p[0] == 0) {
+      int r = row, c = col;
+      bool w = wrapped;
+      for (int k = c; k < 80; ++k) Put(' ');
+      row = r, col = c, wrapped = w;
+    }
+    if (final == 'm') Sgr(p);
+    if (std::string_view("ABCDHfu").find(final) != std::string_view::npos)
+      Moved();
+  }
+};
+// Plays one line of board text of code page `page` on `term`.
+void Play(Term& term, const std::string& line, int page) {
+  static const uint16_t glyph[32] = {
+      0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0,
+      0,      0,      0,      0x2642, 0x2640, 0,      0x266B, 0x263C,
+      0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,
+      0x2191, 0x2193, 0,      0,      0x221F, 0x2194, 0x25B2, 0x25BC};
+  std::string run;  // text bytes not yet decoded
+  auto flush = [&] {
+    for (uint32_t c : Decode(run, page)) term.Put(c);
     run.clear();
   };
-  for (size_t i = 0; i < line.size(); ++i) {
-    auto byte = static_cast<uint8_t>(line[i]);
-    if ((byte >= 0x20 && byte != 0x7F) || byte == '\t') {
-      run += line[i];
+  // The byte at `k`, or -1 past the end of the line.
+  auto at = [&](size_t k) {
+    return k < line.size() ? int(uint8_t(line[k])) : -1;
+  };
+  size_t i = 0;
+  while (i < line.size() && !term.ended) {
+    int b = at(i++);
+    if (b >= 0x20 && b != 0x7F) {
+      run += char(b);
       continue;
     }
-    end_run();
-    if (byte != 0x1B) continue;
-    if (i + 1 == line.size() || line[i + 1] != '[') {
+    flush();
+    if (b == 0x08) {
+      term.col = std::max(0, term.col - 1), term.Moved();
+    } else if (b == 0x09) {
+      term.col = term.col >= 72 ? 79 : term.col / 8 * 8 + 8, term.Moved();
+    } else if (b == 0x0A) {
+      term.row = std::min(2047, term.row + 1), term.Moved();
+    } else if (b == 0x0D) {
+      term.col = 0, term.Moved();
+    } else if (b == 0x1A) {
+      term.ended = true;
+    } else if (b != 0x1B && b != 0x07) {
+      if (page <= CODE_PAGE_866) term.Put(b == 0x7F ? 0x2302 : glyph[b]);
+    } else if (b == 0x07) {
+    } else if (at(i) == '[') {
+      size_t k = i + 1;
+      while (at(k) >= 0x20 && at(k) <= 0x3F) ++k;
+      if (at(k) >= 0x40 && at(k) <= 0x7E) {
+        term.Sequence(line.substr(i + 1, k - i - 1), char(at(k)));
+        ++k;
+      }
+      i = k;  // past the final, or at the byte that cut the sequence short
+    } else if (at(i) > 0 && std::strchr("]PX^_", at(i))) {
+      size_t k = i + 1;
+      while (k < line.size() && at(k) != 0x07 && at(k) != 0x1A && at(k) != 0x1B)
+        ++k;
+      if (at(k) == 0x07) ++k;
+      if (at(k) == 0x1B && at(k + 1) == '\\') k += 2;
+      i = k;
+    } else if (at(i) >= 0x20 && at(i) <= 0x2F) {
+      while (at(i) >= 0x20 && at(i) <= 0x2F) ++i;
+      if (at(i) >= 0x30 && at(i) <= 0x7E) ++i;
+    } else if (at(i) >= 0x30 && at(i) <= 0x7E) {
       ++i;
-      continue;
     }
-    size_t final = i + 2;
-    while (final < line.size() && (line[final] < 0x40 || line[final] > 0x7E)) {
-      ++final;
-    }
-    if (final == line.size()) break;
-    std::vector<long> numbers;  // -1: not a number; 10^9: too large
-    std::string text = line.substr(i + 2, final - i - 2) + ";";
-    for (size_t at = 0, semi; (semi = text.find(';', at)) != text.npos;
-         at = semi + 1) {
-      std::string one = text.substr(at, semi - at);
-      bool digits = one.find_first_not_of("0123456789") == one.npos;
-      one.erase(0, one.find_first_not_of('0'));  // leading zeros count nothing
-      numbers.push_back(!digits ? -1 : one.size() > 9 ? 1000000000
-                                                       : std::atol(one.c_str()));
-    }
-    if (line[final] == 'm') Sgr(numbers, paint);
-    long blanks = numbers[0] <= 0 ? 1 : std::min(numbers[0], 80L);
-    for (long k = 0; line[final] == 'C' && k < blanks; ++k) put(' ', 0x70);
-    i = final;
   }
-  end_run();
-  if (open != 0x70) out += "</span>";
-  return out;
+  flush();
 }
 
-// The description rendered line by line, the colours carried on.
-std::string RenderedDescription(const std::vector<std::string>& items,
-                                int page, char kind) {
-  Paint paint;
-  std::string text;
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) text += kind == 'J' ? "\\n" : "<br>";
-    text += Render(items[i], page, kind, paint);
+// The rows of `term` for HTML with colours ('C') or without ('H'), or for a
+// JSON string ('J').
+std::string Rows(const Term& term, char kind) {
+  std::vector<std::string> out;
+  size_t kept = 0;
+  for (const std::vector<Cell>& cells : term.rows) {
+    size_t n = 80;
+    while (n > 0 && cells[n - 1].Blank()) --n;
+    std::string text, open;
+    for (size_t k = 0; k < n; ++k) {
+      const Cell& cell = cells[k];
+      std::string classes;
+      if (cell.fg != 7) classes += " fg" + std::to_string(cell.fg);
+      if (cell.bg != 0) classes += " bg" + std::to_string(cell.bg);
+      if (cell.blink) classes += " blink";
+      if (kind == 'C' && classes != open) {
+        if (!open.empty()) text += "</span>";
+        if (!classes.empty())
+          text += "<span class=\"" + classes.substr(1) + "\">";
+        open = classes;
+      }
+      uint32_t c = cell.c;
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      bool unicode = c == 0x2028 || c == 0x2029 || c == '<' || c == '>' ||
+                     c == '&' || c == '\'';
+      if (kind != 'J') {
+        text += Escaped(Utf8(c), false);
+      } else if (c == '"' || c == '\\') {
+        text += "\\" + Utf8(c);
+      } else {
+        text += unicode ? hex : Utf8(c);
+      }
+    }
+    if (!open.empty()) text += "</span>";
+    out.push_back(text);
+    if (n > 0) kept = out.size();
   }
-  return text;
+  std::string joined;
+  for (size_t r = 0; r < kept; ++r) {
+    joined += (r > 0 ? (kind == 'J' ? "\\n" : "<br>") : "") + out[r];
+  }
+  return joined;
+}
+
+std::string RenderedName(const std::string& name, int page, char kind) {
+  Term term;
+  Play(term, name, page);
+  return Rows(term, kind);
+}
+
+// The description lines played one after the other, each with a line end.
+std::string RenderedDescription(const std::vector<std::string>& items, int page,
+                                char kind) {
+  Term term;
+  for (const std::string& item : items) {
+    Play(term, item, page);
+    if (!term.ended) term.LineEnd();
+  }
+  return Rows(term, kind);
 }
 
 // The expansion as the rules give it: each token is replaced where it first
@@ -233,15 +370,14 @@ std::string ReferenceExpansion(const std::string& line, const std::string& name,
       "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@", "@NAME@",
       "@HNAME@", "@URLNAME@", "@TNAME@", "@TDESC@", "@JNAME@", "@JDESC@",
       "@BYTES@"};
-  Paint paint;
   const std::string values[] = {
       lower, upper, std::to_string(size / 1024), Grouped(size), description,
       link_path, Escaped(lower, false), Escaped(upper, false),
       Escaped(description, false), Escaped(lower, true), Escaped(upper, true),
       name, Escaped(name, false), Escaped(name, true),
-      Render(name, code_page, 'H', paint),
+      RenderedName(name, code_page, 'H'),
       RenderedDescription(items, code_page, 'C'),
-      Render(name, code_page, 'J', paint),
+      RenderedName(name, code_page, 'J'),
       RenderedDescription(items, code_page, 'J'),
       std::to_string(uint32_t(size))};
   // clang-format on

@@ -95,31 +95,48 @@ void WriteDescription(const FileListRecord& record,
   }
 }
 
-// Writes `text` rendered, starting from the default colours.
-void PutRendered(OutputPage& page, std::string_view text, CodePage code_page,
-                 RenderMode mode) {
-  Colours colours;
-  char rendered[kRenderedLineCapacity];
-  PutPageBytes(page, rendered,
-               RenderLine(text, code_page, mode, colours, rendered));
+// The one screen that every rendered token plays its text on, fresh each
+// time: a plain record of fixed size, never allocated.
+Screen& SharedScreen() {
+  static Screen screen;
+  return screen;
 }
 
-// The description lines rendered, joined by "<br>" for HTML and by the two
-// bytes \n inside a JSON string; the colours carry from line to line.
+// Writes the rows of `screen`, joined by "<br>" for HTML and by the two
+// bytes \n inside a JSON string.
+void PutScreen(OutputPage& page, Screen& screen, RenderMode mode) {
+  int rows = FinishScreen(screen);
+  char rendered[kRenderedRowCapacity];
+  for (int row = 0; row < rows; ++row) {
+    if (row > 0) PutPageText(page, mode == RENDER_JSON ? "\\n" : "<br>");
+    PutPageBytes(page, rendered, RenderRow(screen, row, mode, rendered));
+  }
+}
+
+// Writes `text`, sent to the screen as one line.
+void PutRendered(OutputPage& page, std::string_view text, CodePage code_page,
+                 RenderMode mode) {
+  Screen& screen = SharedScreen();
+  StartScreen(screen);
+  SendLine(screen, text, code_page);
+  PutScreen(page, screen, mode);
+}
+
+// The description lines sent to the screen one after the other, each with
+// a line end after it; the colours and the cursor carry from line to line.
 void WriteRenderedDescription(const FileListRecord& record,
                               const DescriptionStore& store,
                               CodePage code_page, RenderMode mode,
                               OutputPage& page) {
   Description description;
   ReadWholeDescription(record, store, description);
-  Colours colours;
-  char rendered[kRenderedLineCapacity];
+  Screen& screen = SharedScreen();
+  StartScreen(screen);
   for (int i = 0; i < description.Count; ++i) {
-    if (i > 0) PutPageText(page, mode == RENDER_JSON ? "\\n" : "<br>");
-    PutPageBytes(page, rendered,
-                 RenderLine(DescriptionLine(description, i), code_page, mode,
-                            colours, rendered));
+    SendLine(screen, DescriptionLine(description, i), code_page);
+    SendLineEnd(screen);
   }
+  PutScreen(page, screen, mode);
 }
 
 void WriteReplacement(Token token, const FileListRecord& record,
