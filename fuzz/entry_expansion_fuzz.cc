@@ -439,7 +439,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StartPage(page, dup(page_fd));
   std::string expected(buffered, '<');
   PutPageText(page, expected);
-  ExpandEntryLine(line, record, link_path, store, code_page, page);
+  ExpandEntryLine(line, Entry{record, link_path, store, code_page, page});
   ClosePage(page);
   expected += ReferenceExpansion(std::string(View(line)),
                                  std::string(View(record.Name)), record.Size,

@@ -16,10 +16,7 @@ bool IsThePage(const OutputPage& page, const FileFacts& list_file) {
 
 // Opens the chosen entry template anew and expands each of its lines.
 void WriteEntry(const ShortText& template_path, const FileFacts& facts,
-                StandardInput& input, const FileListRecord& record,
-                const ShortText& link_path, const DescriptionStore& store,
-                CodePage code_page,
-                OutputPage& page) {
+                StandardInput& input, const Entry& entry) {
   TemplateReader reader;
   int error = ReopenTemplate(template_path, facts, reader, &input);
   if (error != 0) FatalIoError(error);
@@ -29,7 +26,7 @@ void WriteEntry(const ShortText& template_path, const FileFacts& facts,
     error = ReadTemplateLine(reader, &line, &has_line);
     if (error != 0) FatalIoError(error);
     if (!has_line) break;
-    ExpandEntryLine(line, record, link_path, store, code_page, page);
+    ExpandEntryLine(line, entry);
   }
   CloseTemplate(reader);
 }
@@ -75,14 +72,14 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     }
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
+    Entry entry{record, link_path, store, code_page, page};
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
       WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, input,
-                 record, link_path, store, code_page, page);
+                 entry);
     } else {
       alternate = true;
-      WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, input, record,
-                 link_path, store, code_page, page);
+      WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, input, entry);
     }
   }
   CloseDescriptionStore(store);

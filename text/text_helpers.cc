@@ -7,17 +7,24 @@ constexpr int kMostDigits = 10;
 // Digits that a grouped number sets between its commas.
 constexpr int kGroupDigits = 3;
 
-// The decimal digits of `magnitude`, most significant first, into `out`;
-// returns how many (1 to kMostDigits).
-int Digits(uint32_t magnitude, char (&out)[kMostDigits]) {
-  char reversed[kMostDigits];
+// Writes the decimal digits of `magnitude` to end just before `end`, with
+// a `comma` before every group of three but the first when it is not 0;
+// returns where they start.
+char* DigitsBefore(uint32_t magnitude, char* end, char comma = 0) {
   int count = 0;
   do {
-    reversed[count++] = static_cast<char>('0' + magnitude % 10);
+    if (comma != 0 && count > 0 && count % kGroupDigits == 0) *--end = comma;
+    *--end = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
+    ++count;
   } while (magnitude != 0);
-  for (int i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
-  return count;
+  return end;
+}
+
+// The bytes from `start` up to `end`.
+ShortText TextBetween(const char* start, const char* end) {
+  return MakeShortText(
+      std::string_view(start, static_cast<size_t>(end - start)));
 }
 
 // The magnitude of a signed value; the most negative value included.
@@ -28,48 +35,47 @@ uint32_t Magnitude(int32_t value) {
 
 }  // namespace
 
+// Both copy only the bytes in use, not the whole record.
 ShortText UpperText(const ShortText& text) {
-  ShortText upper = text;
-  for (int i = 0; i < upper.Length; ++i) {
-    upper.Bytes[i] = UpperChar(upper.Bytes[i]);
+  ShortText upper;
+  upper.Length = text.Length;
+  for (int i = 0; i < text.Length; ++i) {
+    upper.Bytes[i] = UpperChar(text.Bytes[i]);
   }
   return upper;
 }
 
 ShortText LowerText(const ShortText& text) {
-  ShortText lower = text;
-  for (int i = 0; i < lower.Length; ++i)
-    lower.Bytes[i] = LowerChar(lower.Bytes[i]);
+  ShortText lower;
+  lower.Length = text.Length;
+  for (int i = 0; i < text.Length; ++i) {
+    lower.Bytes[i] = LowerChar(text.Bytes[i]);
+  }
   return lower;
 }
 
 ShortText DecimalText(int32_t value) {
-  ShortText text;
-  if (value < 0) AppendText(text, "-");
-  char digits[kMostDigits];
-  AppendBytes(text, digits, Digits(Magnitude(value), digits));
-  return text;
+  char digits[1 + kMostDigits];
+  char* end = digits + sizeof digits;
+  char* start = DigitsBefore(Magnitude(value), end);
+  if (value < 0) *--start = '-';
+  return TextBetween(start, end);
 }
 
 ShortText UnsignedDecimalText(uint32_t value) {
   char digits[kMostDigits];
-  int count = Digits(value, digits);
-  return MakeShortText(std::string_view(digits, static_cast<size_t>(count)));
+  char* end = digits + sizeof digits;
+  char* start = DigitsBefore(value, end);
+  return TextBetween(start, end);
 }
 
 ShortText GroupedDecimalText(int32_t value) {
-  char digits[kMostDigits];
-  int count = Digits(Magnitude(value), digits);
   // A sign, the digits and a comma before each group of three but the first.
   char grouped[1 + kMostDigits + (kMostDigits - 1) / kGroupDigits];
-  size_t length = 0;
-  if (value < 0) grouped[length++] = '-';
-  for (int i = 0; i < count; ++i) {
-    // A "," stands before every digit that has a multiple of three after it.
-    if (i > 0 && (count - i) % kGroupDigits == 0) grouped[length++] = ',';
-    grouped[length++] = digits[i];
-  }
-  return MakeShortText(std::string_view(grouped, length));
+  char* end = grouped + sizeof grouped;
+  char* start = DigitsBefore(Magnitude(value), end, ',');
+  if (value < 0) *--start = '-';
+  return TextBetween(start, end);
 }
 
 ShortText WithTrailingSlash(const ShortText& text) {
