@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "system/fatal.h"
@@ -64,6 +65,7 @@ constexpr TokenRow kTokenTable[] = {
 
 constexpr int kTokenCount = std::size(kTokenTable);
 constexpr int kNoToken = -1;
+static_assert(kTokenCount <= kMostLineTokens);
 
 // The lengths of the shortest and the longest token.
 constexpr size_t kShortestToken =
@@ -232,16 +234,16 @@ int TokenRowOf(std::string_view candidate) {
   return kNoToken;
 }
 
-}  // namespace
-
-void ExpandEntryLine(const ShortText& line, const Entry& entry) {
-  // A token is "@", letters and "@", so each "@" can start only the one that
-  // ends at the next "@". Only the first occurrence of each token counts,
-  // even one that starts inside a token already replaced and so stays as
-  // it is.
+// Finds the tokens to replace in `line`. A token is "@", letters and "@", so
+// each "@" can start only the one that ends at the next "@". Only the first
+// occurrence of each token counts, even one that starts inside a token
+// found before it and so stays as it is.
+void FindTokens(const ShortText& line, LineTokens& tokens) {
+  tokens.Line = line;
+  tokens.Count = 0;
   bool seen[kTokenCount] = {};
   std::string_view text = View(line);
-  size_t written = 0;  // the first byte of the line not yet written
+  size_t free = 0;  // the first byte after the last token to replace
   size_t at = text.find('@');
   while (at != std::string_view::npos) {
     size_t close = text.find('@', at + 1);
@@ -249,15 +251,33 @@ void ExpandEntryLine(const ShortText& line, const Entry& entry) {
     int r = TokenRowOf(text.substr(at, close + 1 - at));
     if (r != kNoToken && !seen[r]) {
       seen[r] = true;
-      if (at >= written) {
-        PutPageBytes(entry.Page, text.data() + written, at - written);
-        PutToken(kTokenTable[r], entry);
-        written = close + 1;
+      if (at >= free) {
+        tokens.Places[tokens.Count++] = {static_cast<uint8_t>(at),
+                                         static_cast<uint8_t>(r)};
+        free = close + 1;
       }
     }
     at = close;
   }
-  PutPageBytes(entry.Page, text.data() + written, text.size() - written);
+}
+
+}  // namespace
+
+void ExpandEntryLine(const ShortText& line, LineTokens& tokens,
+                     const Entry& entry) {
+  if (tokens.Line.Length != line.Length ||
+      std::memcmp(tokens.Line.Bytes, line.Bytes, line.Length) != 0) {
+    FindTokens(line, tokens);
+  }
+  size_t written = 0;  // the first byte of the line not yet written
+  for (int n = 0; n < tokens.Count; ++n) {
+    const TokenPlace& place = tokens.Places[n];
+    const TokenRow& row = kTokenTable[place.Row];
+    PutPageBytes(entry.Page, line.Bytes + written, place.Position - written);
+    PutToken(row, entry);
+    written = place.Position + row.Text.size();
+  }
+  PutPageBytes(entry.Page, line.Bytes + written, line.Length - written);
   PutPageText(entry.Page, "\n");
   EndPageStatement(entry.Page);
 }

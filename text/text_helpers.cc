@@ -1,5 +1,7 @@
 #include "text/text_helpers.h"
 
+#include <cstring>
+
 namespace {
 
 // The decimal digits of the largest 32-bit magnitude, 4294967295.
@@ -8,23 +10,28 @@ constexpr int kMostDigits = 10;
 constexpr int kGroupDigits = 3;
 
 // Writes the decimal digits of `magnitude` to end just before `end`, with
-// a `comma` before every group of three but the first when it is not 0;
-// returns where they start.
-char* DigitsBefore(uint32_t magnitude, char* end, char comma = 0) {
-  int count = 0;
+// a "," before every group of three but the first when `grouped`; returns
+// where they start.
+char* DigitsBefore(uint32_t magnitude, char* end, bool grouped = false) {
+  int in_group = 0;  // digits written since the last comma
   do {
-    if (comma != 0 && count > 0 && count % kGroupDigits == 0) *--end = comma;
+    if (grouped && in_group == kGroupDigits) {
+      *--end = ',';
+      in_group = 0;
+    }
     *--end = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
-    ++count;
+    ++in_group;
   } while (magnitude != 0);
   return end;
 }
 
-// The bytes from `start` up to `end`.
+// The bytes from `start` up to `end`, at most kMostDigits + 4.
 ShortText TextBetween(const char* start, const char* end) {
-  return MakeShortText(
-      std::string_view(start, static_cast<size_t>(end - start)));
+  ShortText text;
+  text.Length = static_cast<uint8_t>(end - start);
+  std::memcpy(text.Bytes, start, text.Length);
+  return text;
 }
 
 // The magnitude of a signed value; the most negative value included.
@@ -35,23 +42,48 @@ uint32_t Magnitude(int32_t value) {
 
 }  // namespace
 
-// Both copy only the bytes in use, not the whole record.
-ShortText UpperText(const ShortText& text) {
-  ShortText upper;
-  upper.Length = text.Length;
-  for (int i = 0; i < text.Length; ++i) {
-    upper.Bytes[i] = UpperChar(text.Bytes[i]);
+namespace {
+
+// Eight bytes at a time: a byte of 0x01 in each place, and the high bits.
+constexpr uint64_t kEachByte = 0x0101010101010101;
+constexpr uint64_t kHighBits = kEachByte * 0x80;
+
+// `text` with the case of the letters from `first` to `last` ("a" to "z" or
+// "A" to "Z") changed; the others stay. Names are long enough that eight
+// bytes a step, each byte on its own, take a quarter of the instructions of
+// one byte a step. Each byte's low seven bits plus 0x80 - `first` reach the
+// high bit when they are `first` or more, and plus 0x7F - `last` when they
+// are past `last`; neither sum carries into the next byte. Bytes of 0x80 and
+// up are no letters.
+ShortText ChangedCase(const ShortText& text, char first, char last,
+                      char (*change)(char)) {
+  ShortText changed;
+  changed.Length = text.Length;
+  size_t count = text.Length;
+  size_t i = 0;
+  for (; count - i >= 8; i += 8) {
+    uint64_t bytes;
+    std::memcpy(&bytes, text.Bytes + i, 8);
+    uint64_t seven = bytes & ~kHighBits;
+    uint64_t from_first = seven + kEachByte * (0x80 - first);
+    uint64_t past_last = seven + kEachByte * (0x7F - last);
+    uint64_t letters = from_first & ~past_last & ~bytes & kHighBits;
+    // A letter's case is its bit 0x20.
+    bytes ^= letters >> 2;
+    std::memcpy(changed.Bytes + i, &bytes, 8);
   }
-  return upper;
+  for (; i < count; ++i) changed.Bytes[i] = change(text.Bytes[i]);
+  return changed;
+}
+
+}  // namespace
+
+ShortText UpperText(const ShortText& text) {
+  return ChangedCase(text, 'a', 'z', UpperChar);
 }
 
 ShortText LowerText(const ShortText& text) {
-  ShortText lower;
-  lower.Length = text.Length;
-  for (int i = 0; i < text.Length; ++i) {
-    lower.Bytes[i] = LowerChar(text.Bytes[i]);
-  }
-  return lower;
+  return ChangedCase(text, 'A', 'Z', LowerChar);
 }
 
 ShortText DecimalText(int32_t value) {
@@ -73,7 +105,7 @@ ShortText GroupedDecimalText(int32_t value) {
   // A sign, the digits and a comma before each group of three but the first.
   char grouped[1 + kMostDigits + (kMostDigits - 1) / kGroupDigits];
   char* end = grouped + sizeof grouped;
-  char* start = DigitsBefore(Magnitude(value), end, ',');
+  char* start = DigitsBefore(Magnitude(value), end, true);
   if (value < 0) *--start = '-';
   return TextBetween(start, end);
 }
