@@ -1,8 +1,8 @@
 #include "listing/entry_expansion.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "system/fatal.h"
@@ -67,16 +67,6 @@ constexpr int kTokenCount = std::size(kTokenTable);
 constexpr int kNoToken = -1;
 static_assert(kTokenCount <= kMostLineTokens);
 
-// The lengths of the shortest and the longest token.
-constexpr size_t kShortestToken =
-    std::ranges::min(kTokenTable, {}, [](const TokenRow& row) {
-      return row.Text.size();
-    }).Text.size();
-constexpr size_t kLongestToken =
-    std::ranges::max(kTokenTable, {}, [](const TokenRow& row) {
-      return row.Text.size();
-    }).Text.size();
-
 RenderMode ScreenMode(Form as) {
   if (as == kScreenJson) return RENDER_JSON;
   return as == kScreenHtmlColours ? RENDER_HTML_COLOURS : RENDER_HTML;
@@ -120,7 +110,7 @@ void PutRendered(std::string_view text, RenderMode mode, const Entry& entry) {
   PutScreen(entry.Page, screen, mode);
 }
 
-// Writes `text` (at most 255 bytes) in the form `as`, which is not kRaw.
+// Writes `text` (at most 255 bytes) in the form `as`.
 void PutFormed(std::string_view text, Form as, const Entry& entry) {
   switch (as) {
     case kRaw:
@@ -206,30 +196,19 @@ void PutToken(const TokenRow& row, const Entry& entry) {
   }
 }
 
-// Whether `text` is `upper` in any letter case, `upper` being a token of
-// the same size whose first letter it has.
-bool RestInAnyCase(std::string_view text, std::string_view upper) {
-  for (size_t k = 2; k < text.size(); ++k) {
-    if (UpperChar(text[k]) != upper[k]) return false;
+// Whether `text` is `token` (upper case) in any letter case.
+bool IsToken(std::string_view text, std::string_view token) {
+  if (text.size() != token.size()) return false;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (UpperChar(text[k]) != token[k]) return false;
   }
   return true;
 }
 
-// The row of the token that `candidate` ("@", bytes, "@") is in any letter
-// case, or kNoToken.
+// The row of the token that `candidate` ("@", bytes, "@") is, or kNoToken.
 int TokenRowOf(std::string_view candidate) {
-  // Most candidates, the text between two tokens among them, have a length
-  // that no token has.
-  size_t size = candidate.size();
-  if (size < kShortestToken || size > kLongestToken) return kNoToken;
-  // The size and the first letter tell most tokens apart.
-  char first = UpperChar(candidate[1]);
   for (int r = 0; r < kTokenCount; ++r) {
-    std::string_view token = kTokenTable[r].Text;
-    if (token.size() == size && token[1] == first &&
-        RestInAnyCase(candidate, token)) {
-      return r;
-    }
+    if (IsToken(candidate, kTokenTable[r].Text)) return r;
   }
   return kNoToken;
 }
