@@ -4,7 +4,8 @@
 # template opened, read and closed, one positioned read per "@DESC@", and
 # the page's 256-byte blocks, 3 + D + B/256 system calls per listed record.
 #
-# Builds pellidor and make_board in release mode (-O2) in build-bench/ and
+# Builds pellidor and make_board in release mode (-O2) in build-bench/ (with
+# BENCH_STATIC=1, pellidor linked statically, in build-bench-static/) and
 # bench/floor.cc beside them, makes the boards in a temporary directory, and
 # prints for each board: median wall and CPU time and peak resident memory
 # of BENCH_RUNS runs (5), system calls per listed record against the floor
@@ -18,10 +19,18 @@
 #   bash bench/run.sh                 # a minute or two
 #   BENCH_RUNS=9 BENCH_SIZES=20000 bash bench/run.sh
 #   BENCH_PROGRAM=/path/to/other/pellidor bash bench/run.sh
+#   BENCH_STATIC=1 bash bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=${BENCH_BUILD_DIR:-$root/build-bench}
+static=${BENCH_STATIC:-0}
+if [[ $static == 1 ]]; then
+  build=${BENCH_BUILD_DIR:-$root/build-bench-static}
+  link=ON
+else
+  build=${BENCH_BUILD_DIR:-$root/build-bench}
+  link=OFF
+fi
 runs=${BENCH_RUNS:-5}
 sizes=${BENCH_SIZES:-"20000 200000"}
 
@@ -37,11 +46,15 @@ have_valgrind=0
 command -v valgrind >/dev/null && have_valgrind=1
 
 echo "== building in $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELLIDOR_STATIC="$link" \
   -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
 cmake --build "$build" -j2 --target pellidor make_board >/dev/null
 make_board=$build/make_board
-c++ -std=c++20 -O2 -Wall -Wextra -Werror -o "$build/floor" bench/floor.cc
+# The floor program is linked as pellidor is.
+floor_link=()
+[[ $link == ON ]] && floor_link=(-static)
+c++ -std=c++20 -O2 -Wall -Wextra -Werror "${floor_link[@]}" -o "$build/floor" \
+  bench/floor.cc
 pellidor=${BENCH_PROGRAM:-$build/pellidor}
 floor=$build/floor
 
@@ -49,7 +62,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pellidor-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # The page: three lines, the list, two lines. Both entry templates have three
-# lines and use all six tokens, "@DESC@" once.
+# lines and use the six plain tokens "@PATH@", "@LNAME@", "@UNAME@",
+# "@SIZEK@", "@SIZEB@" and "@DESC@", "@DESC@" once.
 header_lines=3
 printf '%s\n' '<html><head><title>Files</title></head><body>' \
   '<h1>Every file</h1>' '<table>' '<!--PELLIDOR:big,/files/big/-->' \

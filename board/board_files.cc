@@ -77,7 +77,7 @@ int ReadFileListRecord(FileList& list, FileListRecord* record) {
     list.Next = 0;
     list.Filled = count;
   }
-  *record = DecodeFileListRecord(&list.Buffer[list.Next * kFileListRecordSize]);
+  DecodeFileListRecord(&list.Buffer[list.Next * kFileListRecordSize], record);
   ++list.Next;
   ++list.RecordsRead;
   return 0;

@@ -15,12 +15,11 @@ BoardConfig DecodeBoardConfig(const uint8_t (&raw)[kBoardConfigSize]) {
   return config;
 }
 
-FileListRecord DecodeFileListRecord(const uint8_t* raw) {
-  FileListRecord record;
-  record.Name = LoadShortText(&raw[0], kNameCapacity);
-  record.Size = LoadInt32(&raw[kSizeOffset]);
-  record.Flags = raw[kFlagsOffset];
-  record.DescriptionOffset = LoadInt32(&raw[kDescriptionOffsetOffset]);
-  record.DescriptionLines = raw[kDescriptionLinesOffset];
-  return record;
+void DecodeFileListRecord(const uint8_t* raw, FileListRecord* record) {
+  record->Name.Length = 0;
+  AppendBytes(record->Name, &raw[1], std::min<size_t>(raw[0], kNameCapacity));
+  record->Size = LoadInt32(&raw[kSizeOffset]);
+  record->Flags = raw[kFlagsOffset];
+  record->DescriptionOffset = LoadInt32(&raw[kDescriptionOffsetOffset]);
+  record->DescriptionLines = raw[kDescriptionLinesOffset];
 }

@@ -56,6 +56,8 @@ ShortText LoadShortText(const uint8_t* p, size_t capacity);
 
 BoardConfig DecodeBoardConfig(const uint8_t (&raw)[kBoardConfigSize]);
 
-FileListRecord DecodeFileListRecord(const uint8_t* raw);
+// Decodes the record at `raw` into `*record` in its place: copying a whole
+// record costs more than decoding one.
+void DecodeFileListRecord(const uint8_t* raw, FileListRecord* record);
 
 #endif  // BOARD_RECORDS_H_

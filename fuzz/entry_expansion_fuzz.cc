@@ -439,12 +439,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StartPage(page, dup(page_fd));
   std::string expected(buffered, '<');
   PutPageText(page, expected);
-  ExpandEntryLine(line, record, link_path, store, code_page, page);
+  // The line twice with the same kept tokens: found, then taken as kept.
+  // The tokens of the last input's line are kept as well, and must not
+  // stand for another line.
+  static LineTokens tokens;
+  Entry entry{record, link_path, store, code_page, page};
+  ExpandEntryLine(line, tokens, entry);
+  ExpandEntryLine(line, tokens, entry);
   ClosePage(page);
-  expected += ReferenceExpansion(std::string(View(line)),
-                                 std::string(View(record.Name)), record.Size,
-                                 joined, items, std::string(View(link_path)),
-                                 code_page);
+  std::string expansion = ReferenceExpansion(
+      std::string(View(line)), std::string(View(record.Name)), record.Size,
+      joined, items, std::string(View(link_path)), code_page);
+  expected += expansion + expansion;
   FUZZ_CHECK(FileBytes(page_fd) == expected);
   CloseDescriptionStore(store);
   return 0;

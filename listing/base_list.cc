@@ -1,5 +1,7 @@
 #include "listing/base_list.h"
 
+#include <algorithm>
+
 #include "board/board_files.h"
 #include "listing/entry_expansion.h"
 #include "listing/template_lines.h"
@@ -14,22 +16,31 @@ bool IsThePage(const OutputPage& page, const FileFacts& list_file) {
   return page.Facts.Regular && SameFile(page.Facts, list_file);
 }
 
+// Template lines whose tokens are kept; those past share the last place.
+constexpr int kKeptLines = 16;
+
+// An entry template, and the tokens of its lines.
+struct EntryTemplate {
+  const ShortText& Path;
+  const FileFacts& Facts;
+  LineTokens Lines[kKeptLines];
+};
+
 // Opens the chosen entry template anew and expands each of its lines.
-void WriteEntry(const ShortText& template_path, const FileFacts& facts,
-                StandardInput& input, const FileListRecord& record,
-                const ShortText& link_path, const DescriptionStore& store,
-                CodePage code_page,
-                OutputPage& page) {
+void WriteEntry(EntryTemplate& entry_template, StandardInput& input,
+                const Entry& entry) {
   TemplateReader reader;
-  int error = ReopenTemplate(template_path, facts, reader, &input);
+  int error = ReopenTemplate(entry_template.Path, entry_template.Facts, reader,
+                             &input);
   if (error != 0) FatalIoError(error);
   ShortText line;
   bool has_line = true;
-  for (;;) {
+  for (int n = 0;; ++n) {
     error = ReadTemplateLine(reader, &line, &has_line);
     if (error != 0) FatalIoError(error);
     if (!has_line) break;
-    ExpandEntryLine(line, record, link_path, store, code_page, page);
+    ExpandEntryLine(line, entry_template.Lines[std::min(n, kKeptLines - 1)],
+                    entry);
   }
   CloseTemplate(reader);
 }
@@ -67,6 +78,10 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
   }
   if (IsThePage(page, list_file)) FatalIoError(kErrorAccessDenied);
 
+  EntryTemplate entry_template{run.EntryTemplatePath, run.EntryTemplateFacts,
+                               {}};
+  EntryTemplate alternate_template{run.AlternateTemplatePath,
+                                   run.AlternateTemplateFacts, {}};
   bool alternate = false;
   while (!AtEndOfFileList(list)) {
     FileListRecord record;
@@ -75,14 +90,13 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     }
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
+    Entry entry{record, link_path, store, code_page, page};
     if (alternate && run.HasAlternateTemplate) {
       alternate = false;
-      WriteEntry(run.AlternateTemplatePath, run.AlternateTemplateFacts, input,
-                 record, link_path, store, code_page, page);
+      WriteEntry(alternate_template, input, entry);
     } else {
       alternate = true;
-      WriteEntry(run.EntryTemplatePath, run.EntryTemplateFacts, input, record,
-                 link_path, store, code_page, page);
+      WriteEntry(entry_template, input, entry);
     }
   }
   CloseDescriptionStore(store);

@@ -1,7 +1,8 @@
 #include "listing/entry_expansion.h"
 
-#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "system/fatal.h"
@@ -11,88 +12,64 @@
 
 namespace {
 
-// The tokens: the six that copy the record's data as it is, the five that
-// escape the uploaders' text for HTML ("@H...@") or for a link ("@U...@"),
-// then those that give the name as stored, raw, for HTML or for a link, the
-// name and description rendered as the board's terminals show them, for
-// HTML ("@T...@") or for a JSON string ("@J...@"), and the size in bytes.
-enum Token {
+// Where a token's text comes from.
+enum Source {
+  kName,  // the name as stored
   kLowerName,
   kUpperName,
-  kSizeK,
-  kSizeB,
-  kDesc,
-  kPath,
-  kHtmlLowerName,
-  kHtmlUpperName,
-  kHtmlDesc,
-  kLinkLowerName,
-  kLinkUpperName,
-  kName,
-  kHtmlName,
-  kLinkName,
-  kTextName,
-  kTextDesc,
-  kJsonName,
-  kJsonDesc,
-  kBytes,
-  kTokens
+  kSizeK,        // the size in KiB, rounded down
+  kSizeB,        // the size in bytes, its digits grouped by threes
+  kBytes,        // the size in bytes as an unsigned number
+  kPath,         // the link path of the list
+  kDescription,  // the description lines
 };
 
-constexpr std::string_view kTokenText[kTokens] = {
-    "@LNAME@",  "@UNAME@",  "@SIZEK@", "@SIZEB@",  "@DESC@",  "@PATH@",
-    "@HLNAME@", "@HUNAME@", "@HDESC@", "@ULNAME@", "@UUNAME@", "@NAME@",
-    "@HNAME@",  "@URLNAME@", "@TNAME@", "@TDESC@", "@JNAME@",  "@JDESC@",
-    "@BYTES@"};
+// How a token's text is written.
+enum Form {
+  kRaw,                // as it is
+  kHtml,               // with the HTML escapes
+  kLink,               // percent-encoded for a link
+  kScreenHtml,         // rendered as the terminal drew it, colours left out
+  kScreenHtmlColours,  // rendered, with a <span> for each coloured stretch
+  kScreenJson,         // rendered for the inside of a JSON string
+};
 
-// The lengths of the shortest and the longest token.
-constexpr size_t kShortestToken =
-    std::ranges::min(kTokenText, {}, &std::string_view::size).size();
-constexpr size_t kLongestToken =
-    std::ranges::max(kTokenText, {}, &std::string_view::size).size();
+struct TokenRow {
+  std::string_view Text;  // upper case; matched in any letter case
+  Source From;
+  Form As;
+};
 
-// Writes `text` (at most 255 bytes) with the HTML escapes.
-void PutHtml(OutputPage& page, std::string_view text) {
-  char escaped[kShortTextCapacity * kHtmlGrowth];
-  PutPageBytes(page, escaped, EscapeHtml(text, escaped));
-}
+// Every token. A new one is a row here and a line in tests/cases/tokens.case.
+constexpr TokenRow kTokenTable[] = {
+    {"@NAME@", kName, kRaw},
+    {"@LNAME@", kLowerName, kRaw},
+    {"@UNAME@", kUpperName, kRaw},
+    {"@SIZEK@", kSizeK, kRaw},
+    {"@SIZEB@", kSizeB, kRaw},
+    {"@BYTES@", kBytes, kRaw},
+    {"@PATH@", kPath, kRaw},
+    {"@DESC@", kDescription, kRaw},
+    {"@HNAME@", kName, kHtml},
+    {"@HLNAME@", kLowerName, kHtml},
+    {"@HUNAME@", kUpperName, kHtml},
+    {"@HDESC@", kDescription, kHtml},
+    {"@URLNAME@", kName, kLink},
+    {"@ULNAME@", kLowerName, kLink},
+    {"@UUNAME@", kUpperName, kLink},
+    {"@TNAME@", kName, kScreenHtml},
+    {"@TDESC@", kDescription, kScreenHtmlColours},
+    {"@JNAME@", kName, kScreenJson},
+    {"@JDESC@", kDescription, kScreenJson},
+};
 
-// Writes `text` (at most 255 bytes) percent-encoded for a link.
-void PutLink(OutputPage& page, std::string_view text) {
-  char escaped[kShortTextCapacity * kLinkGrowth];
-  PutPageBytes(page, escaped, EscapeForLink(text, escaped));
-}
+constexpr int kTokenCount = std::size(kTokenTable);
+constexpr int kNoToken = -1;
+static_assert(kTokenCount <= kMostLineTokens);
 
-// Reads the whole description before any of it is written: one that runs
-// past the end of the file ends the run and adds nothing to the page.
-void ReadWholeDescription(const FileListRecord& record,
-                          const DescriptionStore& store,
-                          Description& description) {
-  int error = ReadDescription(store, record.DescriptionOffset,
-                              record.DescriptionLines, &description);
-  if (error != 0) FatalIoError(error);
-}
-
-// The description lines one after the other, each but the last joined with
-// a blank into one text of at most 255 bytes: a 255-byte line loses its
-// blank. With `html`, each line is written with the HTML escapes (a blank
-// needs none).
-void WriteDescription(const FileListRecord& record,
-                      const DescriptionStore& store, bool html,
-                      OutputPage& page) {
-  Description description;
-  ReadWholeDescription(record, store, description);
-  for (int i = 0; i < description.Count; ++i) {
-    std::string_view text = DescriptionLine(description, i);
-    if (html) {
-      PutHtml(page, text);
-    } else {
-      PutPageText(page, text);
-    }
-    if (i + 1 < description.Count && text.size() < kShortTextCapacity) {
-      PutPageText(page, " ");
-    }
-  }
+RenderMode ScreenMode(Form as) {
+  if (as == kScreenJson) return RENDER_JSON;
+  return as == kScreenHtmlColours ? RENDER_HTML_COLOURS : RENDER_HTML;
 }
 
 // The one screen that every rendered token plays its text on, fresh each
@@ -113,185 +90,173 @@ void PutScreen(OutputPage& page, Screen& screen, RenderMode mode) {
   }
 }
 
+// Writes `text` (at most 255 bytes) with the HTML escapes.
+void PutHtml(std::string_view text, OutputPage& page) {
+  char escaped[kShortTextCapacity * kHtmlGrowth];
+  PutPageBytes(page, escaped, EscapeHtml(text, escaped));
+}
+
+// Writes `text` (at most 255 bytes) percent-encoded for a link.
+void PutLink(std::string_view text, OutputPage& page) {
+  char escaped[kShortTextCapacity * kLinkGrowth];
+  PutPageBytes(page, escaped, EscapeForLink(text, escaped));
+}
+
 // Writes `text`, sent to the screen as one line.
-void PutRendered(OutputPage& page, std::string_view text, CodePage code_page,
-                 RenderMode mode) {
+void PutRendered(std::string_view text, RenderMode mode, const Entry& entry) {
   Screen& screen = SharedScreen();
   StartScreen(screen);
-  SendLine(screen, text, code_page);
-  PutScreen(page, screen, mode);
+  SendLine(screen, text, entry.BoardCodePage);
+  PutScreen(entry.Page, screen, mode);
 }
 
-// The description lines sent to the screen one after the other, each with
-// a line end after it; the colours and the cursor carry from line to line.
-void WriteRenderedDescription(const FileListRecord& record,
-                              const DescriptionStore& store,
-                              CodePage code_page, RenderMode mode,
-                              OutputPage& page) {
+// Writes `text` (at most 255 bytes) in the form `as`.
+void PutFormed(std::string_view text, Form as, const Entry& entry) {
+  switch (as) {
+    case kRaw:
+      return PutPageText(entry.Page, text);
+    case kHtml:
+      return PutHtml(text, entry.Page);
+    case kLink:
+      return PutLink(text, entry.Page);
+    case kScreenHtml:
+    case kScreenHtmlColours:
+    case kScreenJson:
+      return PutRendered(text, ScreenMode(as), entry);
+  }
+}
+
+// Writes `text` (at most 255 bytes) in the form `as`. Most text goes on the
+// page as it is, without a call.
+inline void PutText(std::string_view text, Form as, const Entry& entry) {
+  if (as == kRaw) {
+    PutPageText(entry.Page, text);
+  } else {
+    PutFormed(text, as, entry);
+  }
+}
+
+// Reads the whole description before any of it is written: one that runs
+// past the end of the file ends the run and adds nothing to the page.
+void ReadWholeDescription(const Entry& entry, Description& description) {
+  int error = ReadDescription(entry.Store, entry.Record.DescriptionOffset,
+                              entry.Record.DescriptionLines, &description);
+  if (error != 0) FatalIoError(error);
+}
+
+// Rendered, the description lines are sent to the screen one after the
+// other, each with a line end after it, the colours and the cursor carrying
+// from line to line. Otherwise each line is written in the form `as`, each
+// but the last joined to the next with a blank into one text of at most 255
+// bytes: a 255-byte line loses its blank.
+void PutDescription(Form as, const Entry& entry) {
   Description description;
-  ReadWholeDescription(record, store, description);
-  Screen& screen = SharedScreen();
-  StartScreen(screen);
+  ReadWholeDescription(entry, description);
+  if (as == kScreenHtml || as == kScreenHtmlColours || as == kScreenJson) {
+    Screen& screen = SharedScreen();
+    StartScreen(screen);
+    for (int i = 0; i < description.Count; ++i) {
+      SendLine(screen, DescriptionLine(description, i), entry.BoardCodePage);
+      SendLineEnd(screen);
+    }
+    PutScreen(entry.Page, screen, ScreenMode(as));
+    return;
+  }
   for (int i = 0; i < description.Count; ++i) {
-    SendLine(screen, DescriptionLine(description, i), code_page);
-    SendLineEnd(screen);
+    std::string_view text = DescriptionLine(description, i);
+    PutText(text, as, entry);
+    if (i + 1 < description.Count && text.size() < kShortTextCapacity) {
+      PutPageText(entry.Page, " ");
+    }
   }
-  PutScreen(page, screen, mode);
 }
 
-void WriteReplacement(Token token, const FileListRecord& record,
-                      const ShortText& link_path, const DescriptionStore& store,
-                      CodePage code_page, OutputPage& page) {
-  switch (token) {
-    case kLowerName:
-      PutPageText(page, View(LowerText(record.Name)));
-      break;
-    case kUpperName:
-      PutPageText(page, View(UpperText(record.Name)));
-      break;
-    case kSizeK:
-      PutPageText(page, View(DecimalText(record.Size / 1024)));
-      break;
-    case kSizeB:
-      PutPageText(page, View(GroupedDecimalText(record.Size)));
-      break;
-    case kDesc:
-      WriteDescription(record, store, false, page);
-      break;
-    case kPath:
-      PutPageText(page, View(link_path));
-      break;
-    case kHtmlLowerName:
-      PutHtml(page, View(LowerText(record.Name)));
-      break;
-    case kHtmlUpperName:
-      PutHtml(page, View(UpperText(record.Name)));
-      break;
-    case kHtmlDesc:
-      WriteDescription(record, store, true, page);
-      break;
-    case kLinkLowerName:
-      PutLink(page, View(LowerText(record.Name)));
-      break;
-    case kLinkUpperName:
-      PutLink(page, View(UpperText(record.Name)));
-      break;
+// Writes the text of `row` for `entry`.
+void PutToken(const TokenRow& row, const Entry& entry) {
+  const FileListRecord& record = entry.Record;
+  switch (row.From) {
     case kName:
-      PutPageText(page, View(record.Name));
-      break;
-    case kHtmlName:
-      PutHtml(page, View(record.Name));
-      break;
-    case kLinkName:
-      PutLink(page, View(record.Name));
-      break;
-    case kTextName:
-      PutRendered(page, View(record.Name), code_page, RENDER_HTML);
-      break;
-    case kTextDesc:
-      WriteRenderedDescription(record, store, code_page, RENDER_HTML_COLOURS,
-                               page);
-      break;
-    case kJsonName:
-      PutRendered(page, View(record.Name), code_page, RENDER_JSON);
-      break;
-    case kJsonDesc:
-      WriteRenderedDescription(record, store, code_page, RENDER_JSON, page);
-      break;
+      return PutText(View(record.Name), row.As, entry);
+    case kLowerName:
+      return PutText(View(LowerText(record.Name)), row.As, entry);
+    case kUpperName:
+      return PutText(View(UpperText(record.Name)), row.As, entry);
+    case kSizeK:
+      return PutText(View(DecimalText(record.Size / 1024)), row.As, entry);
+    case kSizeB:
+      return PutText(View(GroupedDecimalText(record.Size)), row.As, entry);
     case kBytes:
-      PutPageText(page, View(UnsignedDecimalText(
-                            static_cast<uint32_t>(record.Size))));
-      break;
-    case kTokens:
-      break;
+      return PutText(
+          View(UnsignedDecimalText(static_cast<uint32_t>(record.Size))), row.As,
+          entry);
+    case kPath:
+      return PutText(View(entry.LinkPath), row.As, entry);
+    case kDescription:
+      return PutDescription(row.As, entry);
   }
 }
 
-// The bytes of `text` (at most nine) between its first and its last,
-// upper-cased, packed into one number with their count: two texts pack
-// alike when they are the same token in any letter case.
-constexpr uint64_t PackedToken(std::string_view text) {
-  uint64_t packed = text.size();
-  for (size_t k = 1; k + 1 < text.size(); ++k) {
-    char c = text[k];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    packed = packed << 8 | static_cast<uint8_t>(c);
+// Whether `text` is `token` (upper case) in any letter case.
+bool IsToken(std::string_view text, std::string_view token) {
+  if (text.size() != token.size()) return false;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (UpperChar(text[k]) != token[k]) return false;
   }
-  return packed;
+  return true;
 }
 
-struct PackedTokens {
-  uint64_t Of[kTokens];
-};
-
-constexpr PackedTokens MakePackedTokens() {
-  static_assert(kLongestToken <= 9, "a token must pack into 64 bits");
-  PackedTokens packed{};
-  for (int t = 0; t < kTokens; ++t) packed.Of[t] = PackedToken(kTokenText[t]);
-  return packed;
+// The row of the token that `candidate` ("@", bytes, "@") is, or kNoToken.
+int TokenRowOf(std::string_view candidate) {
+  for (int r = 0; r < kTokenCount; ++r) {
+    if (IsToken(candidate, kTokenTable[r].Text)) return r;
+  }
+  return kNoToken;
 }
 
-constexpr PackedTokens kPackedTokens = MakePackedTokens();
-
-// The token that `candidate` ("@", bytes, "@") is in any letter case, or
-// kTokens when it is none.
-Token WhichToken(std::string_view candidate) {
-  // Most candidates, the text between two tokens among them, have a length
-  // that no token has.
-  if (candidate.size() < kShortestToken || candidate.size() > kLongestToken) {
-    return kTokens;
-  }
-  uint64_t packed = PackedToken(candidate);
-  for (int t = 0; t < kTokens; ++t) {
-    if (packed == kPackedTokens.Of[t]) return static_cast<Token>(t);
-  }
-  return kTokens;
-}
-
-// Where a token first occurs in a line.
-struct TokenPlace {
-  size_t Position;
-  Token Which;
-};
-
-// The first occurrence of each token in `line`, in any letter case, in the
-// order they stand in the line; returns how many. A token is "@", letters
-// and "@", so each "@" can start only the one that ends at the next "@".
-int FindTokens(const ShortText& line, TokenPlace (&places)[kTokens]) {
-  bool seen[kTokens] = {};
-  int count = 0;
+// Finds the tokens to replace in `line`. A token is "@", letters and "@", so
+// each "@" can start only the one that ends at the next "@". Only the first
+// occurrence of each token counts, even one that starts inside a token
+// found before it and so stays as it is.
+void FindTokens(const ShortText& line, LineTokens& tokens) {
+  tokens.Line = line;
+  tokens.Count = 0;
+  bool seen[kTokenCount] = {};
   std::string_view text = View(line);
+  size_t free = 0;  // the first byte after the last token to replace
   size_t at = text.find('@');
   while (at != std::string_view::npos) {
     size_t close = text.find('@', at + 1);
     if (close == std::string_view::npos) break;
-    Token which = WhichToken(text.substr(at, close + 1 - at));
-    if (which != kTokens && !seen[which]) {
-      seen[which] = true;
-      places[count++] = {at, which};
+    int r = TokenRowOf(text.substr(at, close + 1 - at));
+    if (r != kNoToken && !seen[r]) {
+      seen[r] = true;
+      if (at >= free) {
+        tokens.Places[tokens.Count++] = {static_cast<uint8_t>(at),
+                                         static_cast<uint8_t>(r)};
+        free = close + 1;
+      }
     }
     at = close;
   }
-  return count;
 }
 
 }  // namespace
 
-void ExpandEntryLine(const ShortText& line, const FileListRecord& record,
-                     const ShortText& link_path, const DescriptionStore& store,
-                     CodePage code_page, OutputPage& page) {
-  TokenPlace places[kTokens];
-  int count = FindTokens(line, places);
-  size_t i = 0;  // the first byte of the line not yet written
-  for (int n = 0; n < count; ++n) {
-    // A token that begins inside one already replaced stays as it is.
-    if (places[n].Position < i) continue;
-    PutPageBytes(page, line.Bytes + i, places[n].Position - i);
-    WriteReplacement(places[n].Which, record, link_path, store, code_page,
-                     page);
-    i = places[n].Position + kTokenText[places[n].Which].size();
+void ExpandEntryLine(const ShortText& line, LineTokens& tokens,
+                     const Entry& entry) {
+  if (tokens.Line.Length != line.Length ||
+      std::memcmp(tokens.Line.Bytes, line.Bytes, line.Length) != 0) {
+    FindTokens(line, tokens);
   }
-  PutPageBytes(page, line.Bytes + i, line.Length - i);
-  PutPageText(page, "\n");
-  EndPageStatement(page);
+  size_t written = 0;  // the first byte of the line not yet written
+  for (int n = 0; n < tokens.Count; ++n) {
+    const TokenPlace& place = tokens.Places[n];
+    const TokenRow& row = kTokenTable[place.Row];
+    PutPageBytes(entry.Page, line.Bytes + written, place.Position - written);
+    PutToken(row, entry);
+    written = place.Position + row.Text.size();
+  }
+  PutPageBytes(entry.Page, line.Bytes + written, line.Length - written);
+  PutPageText(entry.Page, "\n");
+  EndPageStatement(entry.Page);
 }

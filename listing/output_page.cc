@@ -35,9 +35,7 @@ void FillPageBlocks(OutputPage& page, const char* bytes, size_t count) {
   }
 }
 
-void EndPageStatement(OutputPage& page) {
-  if (page.IsTerminal) WriteBuffer(page);
-}
+void WriteOutPage(OutputPage& page) { WriteBuffer(page); }
 
 void WritePageLine(OutputPage& page, std::string_view line) {
   PutPageText(page, line);

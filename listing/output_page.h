@@ -43,8 +43,13 @@ inline void PutPageText(OutputPage& page, std::string_view bytes) {
   PutPageBytes(page, bytes.data(), bytes.size());
 }
 
+// Writes out what the buffer holds.
+void WriteOutPage(OutputPage& page);
+
 // Ends a write statement: on a terminal the buffer is written out.
-void EndPageStatement(OutputPage& page);
+inline void EndPageStatement(OutputPage& page) {
+  if (page.IsTerminal) WriteOutPage(page);
+}
 
 // Writes `line` and LF as one statement.
 void WritePageLine(OutputPage& page, std::string_view line);

@@ -27,7 +27,7 @@ struct PathBuffer {
 
 PathBuffer CPath(const ShortText& path) {
   PathBuffer buffer;
-  for (int i = 0; i < path.Length; ++i) buffer.Bytes[i] = path.Bytes[i];
+  std::memcpy(buffer.Bytes, path.Bytes, path.Length);
   buffer.Bytes[path.Length] = '\0';
   return buffer;
 }

@@ -16,7 +16,10 @@ constexpr unsigned char kSubstitute = 0x1A;
 constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kDelete = 0x7F;
 
-constexpr uint16_t kDefaultLook = 7 * 16 + 0;
+// The terminal's colours before any escape: light grey on black.
+constexpr int kDefaultForeground = 7;
+constexpr int kDefaultBackground = 0;
+constexpr uint16_t kDefaultLook = kDefaultForeground * 16 + kDefaultBackground;
 constexpr uint16_t kBlinkLook = 256;
 constexpr int kLastColumn = kScreenColumns - 1;
 constexpr int kLastRow = kScreenRows - 1;
@@ -100,8 +103,8 @@ void UpdateLook(Screen& s) {
 }
 
 void ResetColours(Screen& s) {
-  s.Foreground = 7;
-  s.Background = 0;
+  s.Foreground = kDefaultForeground;
+  s.Background = kDefaultBackground;
   s.Bold = s.Blink = s.Reverse = false;
 }
 
@@ -314,11 +317,11 @@ void ApplySgrValue(Screen& s, int value) {
   } else if (value >= 30 && value <= 37) {
     s.Foreground = value - 30;
   } else if (value == 39) {
-    s.Foreground = 7;
+    s.Foreground = kDefaultForeground;
   } else if (value >= 40 && value <= 47) {
     s.Background = value - 40;
   } else if (value == 49) {
-    s.Background = 0;
+    s.Background = kDefaultBackground;
   } else if (value >= 90 && value <= 97) {
     s.Foreground = value - 90 + 8;
   } else if (value >= 100 && value <= 107) {
@@ -570,11 +573,11 @@ char* SwitchSpan(char* out, uint16_t open, uint16_t look) {
   int background = look & 15;
   out = Put(out, "<span class=\"");
   const char* separator = "";
-  if (foreground != 7) {
+  if (foreground != kDefaultForeground) {
     out = PutColourNumber(Put(out, "fg"), foreground);
     separator = " ";
   }
-  if (background != 0) {
+  if (background != kDefaultBackground) {
     out = PutColourNumber(Put(Put(out, separator), "bg"), background);
     separator = " ";
   }

@@ -75,7 +75,10 @@ int FinishScreen(Screen& screen);
 // The most bytes that RenderRow writes: a span closed and another opened
 // around every cell ("</span><span class=\"fg15 bg15 blink\">" and at most
 // six bytes for the character), and the last span's close.
-inline constexpr size_t kRenderedRowCapacity = kScreenColumns * 43 + 7;
+inline constexpr size_t kMostCellBytes =
+    std::string_view("</span><span class=\"fg15 bg15 blink\">").size() + 6;
+inline constexpr size_t kRenderedRowCapacity =
+    kScreenColumns * kMostCellBytes + std::string_view("</span>").size();
 
 // Writes row `row` (from 0) of a finished screen into `out`, which holds
 // kRenderedRowCapacity bytes; returns how many bytes it wrote.

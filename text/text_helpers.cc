@@ -1,5 +1,7 @@
 #include "text/text_helpers.h"
 
+#include <cstring>
+
 namespace {
 
 // The decimal digits of the largest 32-bit magnitude, 4294967295.
@@ -7,17 +9,29 @@ constexpr int kMostDigits = 10;
 // Digits that a grouped number sets between its commas.
 constexpr int kGroupDigits = 3;
 
-// The decimal digits of `magnitude`, most significant first, into `out`;
-// returns how many (1 to kMostDigits).
-int Digits(uint32_t magnitude, char (&out)[kMostDigits]) {
-  char reversed[kMostDigits];
-  int count = 0;
+// Writes the decimal digits of `magnitude` to end just before `end`, with
+// a "," before every group of three but the first when `grouped`; returns
+// where they start.
+char* DigitsBefore(uint32_t magnitude, char* end, bool grouped = false) {
+  int in_group = 0;  // digits written since the last comma
   do {
-    reversed[count++] = static_cast<char>('0' + magnitude % 10);
+    if (grouped && in_group == kGroupDigits) {
+      *--end = ',';
+      in_group = 0;
+    }
+    *--end = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
+    ++in_group;
   } while (magnitude != 0);
-  for (int i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
-  return count;
+  return end;
+}
+
+// The bytes from `start` up to `end`, at most kMostDigits + 4.
+ShortText TextBetween(const char* start, const char* end) {
+  ShortText text;
+  text.Length = static_cast<uint8_t>(end - start);
+  std::memcpy(text.Bytes, start, text.Length);
+  return text;
 }
 
 // The magnitude of a signed value; the most negative value included.
@@ -28,48 +42,72 @@ uint32_t Magnitude(int32_t value) {
 
 }  // namespace
 
-ShortText UpperText(const ShortText& text) {
-  ShortText upper = text;
-  for (int i = 0; i < upper.Length; ++i) {
-    upper.Bytes[i] = UpperChar(upper.Bytes[i]);
+namespace {
+
+// Eight bytes at a time: a byte of 0x01 in each place, and the high bits.
+constexpr uint64_t kEachByte = 0x0101010101010101;
+constexpr uint64_t kHighBits = kEachByte * 0x80;
+
+// `text` with the case of the letters from `first` to `last` ("a" to "z" or
+// "A" to "Z") changed; the others stay. Names are long enough that eight
+// bytes a step, each byte on its own, take a quarter of the instructions of
+// one byte a step. Each byte's low seven bits plus 0x80 - `first` reach the
+// high bit when they are `first` or more, and plus 0x7F - `last` when they
+// are past `last`; neither sum carries into the next byte. Bytes of 0x80 and
+// up are no letters.
+ShortText ChangedCase(const ShortText& text, char first, char last,
+                      char (*change)(char)) {
+  ShortText changed;
+  changed.Length = text.Length;
+  size_t count = text.Length;
+  size_t i = 0;
+  for (; count - i >= 8; i += 8) {
+    uint64_t bytes;
+    std::memcpy(&bytes, text.Bytes + i, 8);
+    uint64_t seven = bytes & ~kHighBits;
+    uint64_t from_first = seven + kEachByte * (0x80 - first);
+    uint64_t past_last = seven + kEachByte * (0x7F - last);
+    uint64_t letters = from_first & ~past_last & ~bytes & kHighBits;
+    // A letter's case is its bit 0x20.
+    bytes ^= letters >> 2;
+    std::memcpy(changed.Bytes + i, &bytes, 8);
   }
-  return upper;
+  for (; i < count; ++i) changed.Bytes[i] = change(text.Bytes[i]);
+  return changed;
+}
+
+}  // namespace
+
+ShortText UpperText(const ShortText& text) {
+  return ChangedCase(text, 'a', 'z', UpperChar);
 }
 
 ShortText LowerText(const ShortText& text) {
-  ShortText lower = text;
-  for (int i = 0; i < lower.Length; ++i)
-    lower.Bytes[i] = LowerChar(lower.Bytes[i]);
-  return lower;
+  return ChangedCase(text, 'A', 'Z', LowerChar);
 }
 
 ShortText DecimalText(int32_t value) {
-  ShortText text;
-  if (value < 0) AppendText(text, "-");
-  char digits[kMostDigits];
-  AppendBytes(text, digits, Digits(Magnitude(value), digits));
-  return text;
+  char digits[1 + kMostDigits];
+  char* end = digits + sizeof digits;
+  char* start = DigitsBefore(Magnitude(value), end);
+  if (value < 0) *--start = '-';
+  return TextBetween(start, end);
 }
 
 ShortText UnsignedDecimalText(uint32_t value) {
   char digits[kMostDigits];
-  int count = Digits(value, digits);
-  return MakeShortText(std::string_view(digits, static_cast<size_t>(count)));
+  char* end = digits + sizeof digits;
+  char* start = DigitsBefore(value, end);
+  return TextBetween(start, end);
 }
 
 ShortText GroupedDecimalText(int32_t value) {
-  char digits[kMostDigits];
-  int count = Digits(Magnitude(value), digits);
   // A sign, the digits and a comma before each group of three but the first.
   char grouped[1 + kMostDigits + (kMostDigits - 1) / kGroupDigits];
-  size_t length = 0;
-  if (value < 0) grouped[length++] = '-';
-  for (int i = 0; i < count; ++i) {
-    // A "," stands before every digit that has a multiple of three after it.
-    if (i > 0 && (count - i) % kGroupDigits == 0) grouped[length++] = ',';
-    grouped[length++] = digits[i];
-  }
-  return MakeShortText(std::string_view(grouped, length));
+  char* end = grouped + sizeof grouped;
+  char* start = DigitsBefore(Magnitude(value), end, true);
+  if (value < 0) *--start = '-';
+  return TextBetween(start, end);
 }
 
 ShortText WithTrailingSlash(const ShortText& text) {
