@@ -25,7 +25,8 @@
 // The runs of a case are its own, or else the file's; they run in turn in
 // the same directory, each checked on its own. A check (status to after)
 // belongs to the run above it; one above every run, to every run. A run's
-// last status, stdout and stderr count; its files and scripts add up.
+// last status, stdout, stderr and expect or absent of each path count; its
+// scripts add up.
 // Content (file, stdout, stderr, expect): each line ends in LF; escapes
 // \\ \xHH \r \t \e, and \{N} for the byte before it N times in all; a "\"
 // ending a line joins it to the next. A content line beginning "--- ",
@@ -256,6 +257,10 @@ std::vector<Run> Runs(const Case& c) {
   return runs;
 }
 
+bool ChecksFile(const Section& s) {
+  return s.Keyword == "expect" || s.Keyword == "absent";
+}
+
 // Runs `run` in `dir` and checks what it left; a failure names the run.
 void Check(const Case& c, const Run& r, const std::string& dir) {
   const Section& s = *r.Command;
@@ -263,15 +268,22 @@ void Check(const Case& c, const Run& r, const std::string& dir) {
   testing::ScopedTrace trace(c.File.c_str(), s.Line, "run " + command);
   RunResult run = RunCommand("-c", command, dir);
   const Section* status = Last(r.Checks, "status");
-  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status) << "--- status";
+  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status)
+      << "--- status";
   if (const Section* out = Last(r.Checks, "stdout")) {
     EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
   }
   const Section* err = Last(r.Checks, "stderr");
   EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(run.Error));
-  for (const Section* check : r.Checks) {
+  for (auto at = r.Checks.begin(); at != r.Checks.end(); ++at) {
+    const Section* check = *at;
     const std::string path = dir + "/" + check->Argument;
-    if (check->Keyword == "expect") {
+    auto same_file = [&](const Section* later) {
+      return ChecksFile(*later) && later->Argument == check->Argument;
+    };
+    if (ChecksFile(*check) && std::any_of(at + 1, r.Checks.end(), same_file)) {
+      continue;  // a later expect or absent of the path counts
+    } else if (check->Keyword == "expect") {
       EXPECT_TRUE(fs::exists(path)) << "--- expect " << check->Argument;
       EXPECT_EQ(Decode(check->Text), ReadBytes(path))
           << "--- expect " << check->Argument;
@@ -285,17 +297,17 @@ void Check(const Case& c, const Run& r, const std::string& dir) {
 }
 
 void RunIn(const Case& c, const std::string& dir) {
+  const Section* board = nullptr;  // the case's own, or else the file's
+  for (const Section& s : c.Sections) board = s.Keyword == "board" ? &s : board;
   for (const Section& s : c.Sections) {
-    if (s.Keyword == "board") {  // made by make_board, from beside dir
+    if (&s == board) {  // made by make_board, from beside dir
       WriteBytes(dir + ".board", s.Text);
+      Section make = {"board", "", "$MAKE_BOARD " + dir + ".board .", s.Line};
+      ASSERT_TRUE(RunScript(make, dir));
     } else if (s.Keyword == "file") {
       fs::create_directories(fs::path(dir + "/" + s.Argument).parent_path());
       WriteBytes(dir + "/" + s.Argument, Decode(s.Text));
     }
-  }
-  if (fs::exists(dir + ".board")) {
-    Section make = {"board", "", "$MAKE_BOARD " + dir + ".board .", 0};
-    ASSERT_TRUE(RunScript(make, dir));
   }
   for (const Section& s : c.Sections) {
     if (s.Keyword == "sh") {
