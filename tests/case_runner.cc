@@ -22,11 +22,11 @@
 //   --- absent PATH   PATH does not exist after the run
 //   --- after         /bin/sh -e script run after the run; must succeed
 //   --- native        the case is skipped under emulation (cross builds)
-// The runs of a case are its own, or else the file's; they run in turn in
-// the same directory, each checked on its own. A check (status to after)
-// belongs to the run above it; one above every run, to every run. A run's
-// last status, stdout, stderr and expect or absent of each path count; its
-// scripts add up.
+// A case's own board replaces the file's, and its own runs the file's;
+// files and sh scripts add up. The runs go in turn, in the same directory,
+// each checked on its own: a check (status to after) belongs to the run
+// above it, one above every run to every run. A run's last status, stdout,
+// stderr, and expect or absent of each path count; its after scripts add up.
 // Content (file, stdout, stderr, expect): each line ends in LF; escapes
 // \\ \xHH \r \t \e, and \{N} for the byte before it N times in all; a "\"
 // ending a line joins it to the next. A content line beginning "--- ",
@@ -35,12 +35,13 @@
 // greeting, the greeting and "- Working ... ", and a fatal report of error N;
 // such a line may follow one that a "\" joins to it ("\e[m\" before
 // @WORKING@ is the reset that precedes the greeting on a terminal).
-// Scripts and the run line find in their environment: $PELLIDOR (the built
+// Scripts and runs find in their environment: $PELLIDOR (the built
 // program, with the emulator of a cross build), $MAKE_BOARD, and, added
 // since, $ADDR2LINE (addr2line -e the program, for the target machine) and
 // $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE is unset. Every run is
 // bounded (RunCommand): 1 MiB per file, 20 seconds. A failure names the
-// case file's line of the run, and for a script the command that failed.
+// case file's line of the run; a script runs traced, so that its failure
+// names the command that failed.
 
 #include <gtest/gtest.h>
 #include <signal.h>
