@@ -89,14 +89,14 @@ int IoErrorFromErrno(int errno_value) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
-      return 2;
+      return kErrorFileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
-      return 3;
+      return kErrorPathNotFound;
     case EMFILE:
     case ENFILE:
-      return 4;
+      return kErrorTooManyOpenFiles;
     case EPERM:  // an immutable file, or one a sticky directory guards
     case EACCES:
     case EEXIST:
@@ -104,7 +104,7 @@ int IoErrorFromErrno(int errno_value) {
     case EISDIR:
       return kErrorAccessDenied;
     case EBADF:
-      return 6;
+      return kErrorBadHandle;
     case EINTR:
     case EIO:
     case EAGAIN:
@@ -117,14 +117,14 @@ int IoErrorFromErrno(int errno_value) {
     case ESRCH:
     case ENETDOWN:
     case ENETUNREACH:
-      return 101;
+      return kErrorShortWrite;
     case ETXTBSY:
-      return 162;
+      return kErrorFileBusy;
     case ENOMEM:
     case EFAULT:
-      return 217;
+      return kErrorOutOfMemory;
     case EINVAL:
-      return 218;
+      return kErrorInvalidArgument;
     default:
       // The codes above are all those whose value the table uses for
       // something else; every other keeps its value without a clash.

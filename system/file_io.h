@@ -14,12 +14,23 @@
 // The thin layer over the system's file calls. A file is a descriptor; each
 // call returns 0 or one of the program's I/O error numbers, never errno.
 
+// The numbers a failed call's system error code becomes (IoErrorFromErrno).
+inline constexpr int kErrorFileNotFound = 2;
+inline constexpr int kErrorPathNotFound = 3;
+inline constexpr int kErrorTooManyOpenFiles = 4;
 // Permission denied, and also the program's own refusal of an output page
 // that is one of the run's inputs.
 inline constexpr int kErrorNoSuchFile = 2;
 inline constexpr int kErrorAccessDenied = 5;
+inline constexpr int kErrorBadHandle = 6;
+// A read that ends before the whole record or block it asked for.
 inline constexpr int kErrorShortRead = 100;
+// A write that cannot take the whole buffer, and also a device or a call
+// that fails (an I/O error, a full disk, a broken pipe).
 inline constexpr int kErrorShortWrite = 101;
+inline constexpr int kErrorFileBusy = 162;
+inline constexpr int kErrorOutOfMemory = 217;
+inline constexpr int kErrorInvalidArgument = 218;
 
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;

@@ -1,38 +1,48 @@
 // Runs the black-box cases: every tests/cases/**/*.case file holds cases,
-// each a run of the built program in a fresh temporary directory, removed
-// afterwards. One GoogleTest test per case, named after file and title.
+// each run in a fresh temporary directory, removed afterwards. One
+// GoogleTest test per case, named after file and title.
 //
-// Lines before the first section are comment. A line "--- KEYWORD [ARG]"
-// starts a section; "=== TITLE" starts a case. Sections before the first
-// "===" belong to every case of the file and come first; a file without
-// "===" is one case named after the file. Sections:
+// A line "=== NAME" starts a case: a short name, its prose on the lines
+// below. A line "--- KEYWORD [ARG]" starts a section. Sections before the
+// first "===" belong to every case of the file and come first; a file
+// without "===" is one case named after the file. Lines before a file's or
+// a case's first section are prose; a line beginning "#" is a comment in
+// any section. Sections:
 //   --- board         make_board's board text (no escapes decoded), built
 //                     into the case directory by make_board
 //   --- file PATH     content becomes file PATH (folders made)
 //   --- sh            /bin/sh -e script run after files and boards; must
 //                     succeed
-//   --- run           one line for /bin/sh -c, input /dev/null
+//   --- run COMMAND   a run: COMMAND, or else the section's text, for
+//                     /bin/sh -c, input /dev/null
 //   --- status N      expected exit status, 128+S for signal S; default 0
 //   --- stdout        expected standard output; unchecked when absent
 //   --- stderr        expected standard error; empty when absent
 //   --- expect PATH   expected bytes of file PATH after the run
 //   --- absent PATH   PATH does not exist after the run
-//   --- after         /bin/sh -e script run after the program; must succeed
+//   --- after         /bin/sh -e script run after the run; must succeed
 //   --- native        the case is skipped under emulation (cross builds)
-// A case's own board, run, status, stdout or stderr replaces the file's;
-// files, scripts, expect and absent sections add up.
+// A case's own board replaces the file's, and its own runs the file's;
+// files and sh scripts add up. The runs go in turn, in the same directory,
+// each checked on its own: a check (status to after) belongs to the run
+// above it, one above every run to every run. A run's last status, stdout,
+// stderr, and expect or absent of each path count; its after scripts add up.
 // Content (file, stdout, stderr, expect): each line ends in LF; escapes
-// \\ \xHH \r \t \e; a "\" ending a line joins it to the next. A content line
-// beginning "--- " or "=== " is written "\x2d-- " or "\x3d== ". In stdout
+// \\ \xHH \r \t \e, and \{N} for the byte before it N times in all; a "\"
+// ending a line joins it to the next. A content line beginning "--- ",
+// "=== " or "#" is written "\x2d-- ", "\x3d== " or "\x23". In stdout
 // and stderr, whole lines @GREETING@, @WORKING@ and @FATAL N@ stand for the
 // greeting, the greeting and "- Working ... ", and a fatal report of error N;
 // such a line may follow one that a "\" joins to it ("\e[m\" before
 // @WORKING@ is the reset that precedes the greeting on a terminal).
-// Scripts and the run line find in their environment: $PELLIDOR (the built
+// Scripts and runs find in their environment: $PELLIDOR (the built
 // program, with the emulator of a cross build), $MAKE_BOARD, and, added
 // since, $ADDR2LINE (addr2line -e the program, for the target machine) and
-// $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE is unset. Every run is
-// bounded (RunCommand): 1 MiB per file, 20 seconds.
+// $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE and PELLIDOR_LISTDIR
+// are unset. Every run is bounded (RunCommand): 1 MiB per file, 20
+// seconds. A failure names the
+// case file's line of the run; a script runs traced, so that its failure
+// names the command that failed.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -80,35 +90,43 @@ std::string MarkFatalReports(const std::string& text) {
 
 struct Section {
   std::string Keyword, Argument, Text;
+  int Line;  // in the case file, for failures
 };
 
 struct Case {
-  std::string Title;
-  int Line;  // of its "===", for failures
+  std::string File, Title;
+  int Line;  // of its "==="
   std::vector<Section> Sections;
+  size_t Own = 0;  // where its own sections start, after the file's
 };
 
-// The last section named `keyword`, or null.
-const Section* Last(const Case& c, const std::string& keyword) {
+// The last of `sections` named `keyword`, or null.
+const Section* Last(const std::vector<const Section*>& sections,
+                    const std::string& keyword) {
   const Section* last = nullptr;
-  for (const Section& s : c.Sections) last = s.Keyword == keyword ? &s : last;
+  for (const Section* s : sections) last = s->Keyword == keyword ? s : last;
   return last;
 }
 
-std::vector<Case> ParseCases(const std::string& text, const std::string& name) {
-  std::vector<Case> cases = {{name, 1, {}}};  // the sections they share
+std::vector<Case> ParseCases(const std::string& text, const std::string& file,
+                             const std::string& name) {
+  std::vector<Case> cases = {{file, name, 1, {}}};  // the sections they share
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
-    std::vector<Section>& into = cases.back().Sections;
+    Case& into = cases.back();
     if (line.starts_with("=== ")) {
-      cases.push_back({line.substr(4), number, cases[0].Sections});
+      const std::vector<Section>& shared = cases[0].Sections;
+      cases.push_back({file, line.substr(4), number, shared, shared.size()});
     } else if (line.starts_with("--- ")) {
       size_t blank = std::min(line.find(' ', 4), line.size());
-      into.push_back({line.substr(4, blank - 4), line.substr(blank), ""});
-      if (!into.back().Argument.empty()) into.back().Argument.erase(0, 1);
-    } else if (!into.empty()) {
-      into.back().Text += line + "\n";
+      into.Sections.push_back(
+          {line.substr(4, blank - 4), line.substr(blank), "", number});
+      if (!into.Sections.back().Argument.empty()) {
+        into.Sections.back().Argument.erase(0, 1);
+      }
+    } else if (into.Sections.size() > into.Own && !line.starts_with("#")) {
+      into.Sections.back().Text += line + "\n";
     }
   }
   if (cases.size() > 1) cases.erase(cases.begin());
@@ -133,6 +151,10 @@ std::string Decode(const std::string& text, bool console = false) {
       } else if (line[++i] == 'x') {
         bytes += char(std::stoi(line.substr(i + 1, 2), nullptr, 16));
         i += 2;
+      } else if (line[i] == '{' && !bytes.empty()) {
+        size_t count = std::stoul(line.substr(i + 1));
+        bytes.append(std::max<size_t>(count, 1) - 1, bytes.back());
+        i = line.find('}', i);
       } else if (line[i] != '\n') {
         const std::string from = "\\rte", to = "\\\r\t\x1b";
         EXPECT_NE(from.npos, from.find(line[i])) << "escape \\" << line[i];
@@ -198,17 +220,92 @@ RunResult RunCommand(const char* flags, const std::string& script,
   return {status, ReadBytes(dir + ".out1"), ReadBytes(dir + ".out2")};
 }
 
-bool RunScript(const std::string& script, const std::string& dir) {
-  RunResult run = RunCommand("-ec", script, dir);
-  EXPECT_EQ(0, run.Status) << script << run.Output << run.Error;
+// Runs a script section traced, so that a failure names the command that
+// failed: the trace's last line.
+bool RunScript(const Section& script, const std::string& dir) {
+  RunResult run = RunCommand("-exc", script.Text, dir);
+  std::string failed, said;
+  std::istringstream lines(run.Error);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("+ ")) failed = line + "\n";
+    if (!line.starts_with("+ ")) said += line + "\n";
+  }
+  EXPECT_EQ(0, run.Status) << "--- " << script.Keyword << " at line "
+                           << script.Line << " failed at\n"
+                           << failed << run.Output << said;
   return run.Status == 0;
 }
 
+struct Run {
+  const Section* Command;
+  std::vector<const Section*> Checks;
+};
+
+// The case's runs, each with the checks that belong to it.
+std::vector<Run> Runs(const Case& c) {
+  const auto& all = c.Sections;
+  bool own = std::any_of(all.begin() + c.Own, all.end(),
+                         [](const Section& s) { return s.Keyword == "run"; });
+  const std::string checks = " status stdout stderr expect absent after ";
+  std::vector<Run> runs;
+  std::vector<const Section*> every;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (all[i].Keyword == "run" && (i >= c.Own || !own)) {
+      runs.push_back({&all[i], every});
+    } else if (checks.find(" " + all[i].Keyword + " ") != checks.npos) {
+      (runs.empty() ? every : runs.back().Checks).push_back(&all[i]);
+    }
+  }
+  return runs;
+}
+
+bool ChecksFile(const Section& s) {
+  return s.Keyword == "expect" || s.Keyword == "absent";
+}
+
+// Runs `run` in `dir` and checks what it left; a failure names the run.
+void Check(const Case& c, const Run& r, const std::string& dir) {
+  const Section& s = *r.Command;
+  const std::string command = s.Argument.empty() ? s.Text : s.Argument;
+  testing::ScopedTrace trace(c.File.c_str(), s.Line, "run " + command);
+  RunResult run = RunCommand("-c", command, dir);
+  const Section* status = Last(r.Checks, "status");
+  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status)
+      << "--- status";
+  if (const Section* out = Last(r.Checks, "stdout")) {
+    EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
+  }
+  const Section* err = Last(r.Checks, "stderr");
+  EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(run.Error));
+  for (auto at = r.Checks.begin(); at != r.Checks.end(); ++at) {
+    const Section* check = *at;
+    const std::string path = dir + "/" + check->Argument;
+    auto same_file = [&](const Section* later) {
+      return ChecksFile(*later) && later->Argument == check->Argument;
+    };
+    if (ChecksFile(*check) && std::any_of(at + 1, r.Checks.end(), same_file)) {
+      continue;  // a later expect or absent of the path counts
+    } else if (check->Keyword == "expect") {
+      EXPECT_TRUE(fs::exists(path)) << "--- expect " << check->Argument;
+      EXPECT_EQ(Decode(check->Text), ReadBytes(path))
+          << "--- expect " << check->Argument;
+    } else if (check->Keyword == "absent") {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(path)))
+          << "--- absent " << check->Argument;
+    } else if (check->Keyword == "after") {
+      RunScript(*check, dir);
+    }
+  }
+}
+
 void RunIn(const Case& c, const std::string& dir) {
+  const Section* board = nullptr;  // the case's own, or else the file's
+  for (const Section& s : c.Sections) board = s.Keyword == "board" ? &s : board;
   for (const Section& s : c.Sections) {
-    if (&s == Last(c, "board")) {  // made by make_board, from beside dir
+    if (&s == board) {  // made by make_board, from beside dir
       WriteBytes(dir + ".board", s.Text);
-      ASSERT_TRUE(RunScript("$MAKE_BOARD " + dir + ".board .", dir));
+      Section make = {"board", "", "$MAKE_BOARD " + dir + ".board .", s.Line};
+      ASSERT_TRUE(RunScript(make, dir));
     } else if (s.Keyword == "file") {
       fs::create_directories(fs::path(dir + "/" + s.Argument).parent_path());
       WriteBytes(dir + "/" + s.Argument, Decode(s.Text));
@@ -216,36 +313,20 @@ void RunIn(const Case& c, const std::string& dir) {
   }
   for (const Section& s : c.Sections) {
     if (s.Keyword == "sh") {
-      ASSERT_TRUE(RunScript(s.Text, dir));
+      ASSERT_TRUE(RunScript(s, dir));
     }
   }
-  const Section* run_line = Last(c, "run");
-  ASSERT_NE(nullptr, run_line) << "no run section";
-  RunResult run = RunCommand("-c", run_line->Text, dir);
-  const Section* status = Last(c, "status");
-  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status);
-  if (const Section* out = Last(c, "stdout")) {
-    EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
-  }
-  const Section* err = Last(c, "stderr");
-  EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(run.Error));
-  for (const Section& s : c.Sections) {
-    const std::string path = dir + "/" + s.Argument;
-    if (s.Keyword == "expect") {
-      EXPECT_TRUE(fs::exists(path)) << s.Argument;
-      EXPECT_EQ(Decode(s.Text), ReadBytes(path)) << s.Argument;
-    } else if (s.Keyword == "absent") {
-      EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << s.Argument;
-    } else if (s.Keyword == "after") {
-      RunScript(s.Text, dir);
-    }
-  }
+  std::vector<Run> runs = Runs(c);
+  ASSERT_FALSE(runs.empty()) << "no run section";
+  for (const Run& run : runs) Check(c, run, dir);
 }
 
 struct CaseTest : testing::Test {
   Case c;
   void TestBody() override {
-    if (Last(c, "native") && EMULATOR[0] != '\0') {
+    bool native = std::any_of(c.Sections.begin(), c.Sections.end(),
+                              [](auto& s) { return s.Keyword == "native"; });
+    if (native && EMULATOR[0] != '\0') {
       GTEST_SKIP() << c.Title << ": not under emulation";
     }
     char root[] = "/tmp/pellidor-case-XXXXXX";
@@ -274,6 +355,7 @@ int main(int argc, char** argv) {
   setenv("ADDR2LINE", ADDR2LINE " -e " PROGRAM, 1);
   setenv("SOURCE_DIR", SOURCE_DIR, 1);
   unsetenv("PELLIDOR_CODEPAGE");
+  unsetenv("PELLIDOR_LISTDIR");
   std::vector<fs::path> files;
   for (const auto& entry : fs::recursive_directory_iterator(CASES_DIR)) {
     if (entry.path().extension() == ".case") files.push_back(entry.path());
@@ -281,7 +363,7 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
   for (const fs::path& file : files) {
     const fs::path name = fs::relative(file, CASES_DIR).replace_extension();
-    for (const Case& c : ParseCases(ReadBytes(file), name.filename())) {
+    for (const Case& c : ParseCases(ReadBytes(file), file, name.filename())) {
       testing::RegisterTest(Name(name).c_str(), Name(c.Title).c_str(), nullptr,
                             nullptr, file.c_str(), c.Line,
                             [c]() -> testing::Test* {
