@@ -47,7 +47,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,9 +80,9 @@ struct Section {
 
 struct Case {
   std::string File, Title;
-  int Line;  // of its "==="
+  int Line;  // of its "===", before its own sections
   std::vector<Section> Sections;
-  size_t Own = 0;  // where its own sections start, after the file's
+  bool Native = false;
 };
 
 std::vector<Case> ParseCases(const std::string& text, const std::string& file,
@@ -95,13 +94,22 @@ std::vector<Case> ParseCases(const std::string& text, const std::string& file,
     Case& into = cases.back();
     size_t blank = std::min(line.find(' ', 4), line.size());  // after "--- x"
     if (line.starts_with("=== ")) {
-      const std::vector<Section>& shared = cases[0].Sections;
-      cases.push_back({file, line.substr(4), number, shared, shared.size()});
+      const Case& shared = cases[0];  // copied before the vector grows
+      cases.push_back(
+          {file, line.substr(4), number, shared.Sections, shared.Native});
     } else if (line.starts_with("--- ")) {
-      into.Sections.push_back({line.substr(4, blank - 4),
-                               line.substr(std::min(blank + 1, line.size())),
-                               "", number});
-    } else if (into.Sections.size() > into.Own && !line.starts_with("#")) {
+      const std::string keyword = line.substr(4, blank - 4);
+      // A case's own board replaces the file's, its own runs the file's.
+      std::erase_if(into.Sections, [&](const Section& s) {
+        return s.Keyword == keyword &&
+               (keyword == "board" || (keyword == "run" && s.Line < into.Line));
+      });
+      into.Sections.push_back(
+          {keyword, line.substr(std::min(blank + 1, line.size())), "", number});
+      into.Native |= keyword == "native";
+    } else if (!into.Sections.empty() &&
+               into.Sections.back().Line >= into.Line &&
+               !line.starts_with("#")) {
       into.Sections.back().Text += line + "\n";
     }
   }
@@ -163,24 +171,19 @@ struct RunResult {
 // input is /dev/null; output and error go to files beside `dir`.
 RunResult RunCommand(const char* flags, const std::string& script,
                      const std::string& dir) {
+  // 2048 blocks of 512 bytes: 1 MiB.
   const char* wrapper =
-      "cd \"$1\" && exec </dev/null >\"$1.1\" 2>\"$1.2\" /bin/sh \"$2\" \"$3\"";
+      "cd \"$1\" && ulimit -f 2048 && exec </dev/null >\"$1.1\" 2>\"$1.2\" "
+      "/bin/sh \"$2\" \"$3\"";
   const char* argv[] = {"/bin/sh",   "-c",  wrapper,        "sh",
                         dir.c_str(), flags, script.c_str(), nullptr};
+  // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
-  // The file-size limit is the runner's own for the moment of the spawn, so
-  // that the child starts with it.
-  struct rlimit before;
-  getrlimit(RLIMIT_FSIZE, &before);
-  struct rlimit bounded = {1 << 20, before.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &bounded);
   pid_t child = -1;
   int failed =
       posix_spawn(&child, argv[0], nullptr, &attributes, (char**)argv, environ);
-  setrlimit(RLIMIT_FSIZE, &before);
   posix_spawnattr_destroy(&attributes);
   EXPECT_EQ(0, failed) << script;
   // Polled every 5 ms, never blocked on: killed after 20 s, the group is
@@ -247,15 +250,8 @@ void Check(const Case& c, const std::vector<const Section*>& run,
 }
 
 void RunIn(const Case& c, const std::string& dir) {
-  const Section* board = nullptr;  // the case's own, or else the file's
-  const Section* own = c.Sections.data() + c.Own;  // its first own section
-  bool own_runs = false;
   for (const Section& s : c.Sections) {
-    board = s.Keyword == "board" ? &s : board;
-    own_runs |= s.Keyword == "run" && &s >= own;
-  }
-  for (const Section& s : c.Sections) {
-    if (&s == board) {  // made by make_board, from beside dir
+    if (s.Keyword == "board") {  // made by make_board, from beside dir
       WriteBytes(dir + ".board", s.Text);
       Section make = {"board", "", "$MAKE_BOARD " + dir + ".board .", s.Line};
       ASSERT_TRUE(RunScript(make, dir));
@@ -273,7 +269,7 @@ void RunIn(const Case& c, const std::string& dir) {
   std::vector<std::vector<const Section*>> runs;
   std::vector<const Section*> every;
   for (const Section& s : c.Sections) {
-    if (s.Keyword == "run" && (&s >= own || !own_runs)) {
+    if (s.Keyword == "run") {
       runs.push_back(every);
       runs.back().insert(runs.back().begin(), &s);
     } else {
@@ -288,11 +284,7 @@ struct CaseTest : testing::Test {
   Case c;
   explicit CaseTest(const Case& of) : c(of) {}
   void TestBody() override {
-    bool native = std::any_of(c.Sections.begin(), c.Sections.end(),
-                              [](auto& s) { return s.Keyword == "native"; });
-    if (native && EMULATOR[0] != '\0') {
-      GTEST_SKIP() << c.Title << ": not under emulation";
-    }
+    if (c.Native && EMULATOR[0] != '\0') GTEST_SKIP() << "not under emulation";
     char root[] = "/tmp/pellidor-case-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(root));
     const std::string dir = root + std::string("/case");
