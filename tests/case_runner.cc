@@ -64,10 +64,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -252,12 +248,12 @@ void Check(const Case& c, const std::vector<const Section*>& run,
 void RunIn(const Case& c, const std::string& dir) {
   for (const Section& s : c.Sections) {
     if (s.Keyword == "board") {  // made by make_board, from beside dir
-      WriteBytes(dir + ".board", s.Text);
+      std::ofstream(dir + ".board", std::ios::binary) << s.Text;
       Section make = {"board", "", "$MAKE_BOARD " + dir + ".board .", s.Line};
       ASSERT_TRUE(RunScript(make, dir));
     } else if (s.Keyword == "file") {
       fs::create_directories(fs::path(dir + "/" + s.Argument).parent_path());
-      WriteBytes(dir + "/" + s.Argument, Decode(s.Text));
+      std::ofstream(dir + "/" + s.Argument, std::ios::binary) << Decode(s.Text);
     }
   }
   for (const Section& s : c.Sections) {
