@@ -40,9 +40,9 @@
 // since, $ADDR2LINE (addr2line -e the program, for the target machine) and
 // $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE and PELLIDOR_LISTDIR
 // are unset. Every run is bounded (RunCommand): 1 MiB per file, 20
-// seconds. A failure names the
-// case file's line of the run; a script runs traced, so that its failure
-// names the command that failed.
+// seconds. A failure names the case file's line of the run; a script runs
+// traced, so that its failure shows the command that failed, the trace's
+// last.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -197,11 +197,10 @@ RunResult RunCommand(const char* flags, const std::string& script,
   return {status, ReadBytes(dir + ".1"), ReadBytes(dir + ".2")};
 }
 
-// Runs a script section traced, so that a failure names the command that
-// failed: the trace's last line.
+// Runs a script section traced, so that a failure shows the command that
+// failed: the trace's last.
 bool RunScript(const Section& script, const std::string& dir) {
   RunResult run = RunCommand("-exc", script.Text, dir);
-  // The trace's last "+ " line is the command that failed.
   EXPECT_EQ(0, run.Status) << "--- " << script.Keyword << " at line "
                            << script.Line << " failed; its trace:\n"
                            << run.Error << run.Output;
