@@ -40,22 +40,21 @@
 // since, $ADDR2LINE (addr2line -e the program, for the target machine) and
 // $SOURCE_DIR (the source tree); PELLIDOR_CODEPAGE and PELLIDOR_LISTDIR
 // are unset. Every run is bounded (RunCommand): 1 MiB per file, 20
-// seconds. A failure names the
-// case file's line of the run; a script runs traced, so that its failure
-// names the command that failed.
+// seconds. A failure names the case file's line of the run; a script runs
+// traced, so that its failure shows the command that failed, the trace's
+// last.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -65,27 +64,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The program's greeting, its first console lines.
-constexpr char kGreeting[] =
-    "\nPELLIDOR : Converts Korvel File Bases to HTML Listings\n"
-    "  v1.0   : Compatible with Korvel v1.07.3\n\n";
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// `text` with each well-formed fatal report of error N (its place twice,
-// then its callers' places, then an empty line) as the line "@FATAL N@".
-std::string MarkFatalReports(const std::string& text) {
-  static const std::regex report(
-      "Runtime error (\\d+) at 0x([0-9A-F]{8})\n  0x\\2\n(  "
-      "0x[0-9A-F]{8}\n)*\n");
-  return std::regex_replace(text, report, "@FATAL $1@\n");
 }
 
 struct Section {
@@ -95,18 +76,10 @@ struct Section {
 
 struct Case {
   std::string File, Title;
-  int Line;  // of its "==="
+  int Line;  // of its "===", before its own sections
   std::vector<Section> Sections;
-  size_t Own = 0;  // where its own sections start, after the file's
+  bool Native = false;
 };
-
-// The last of `sections` named `keyword`, or null.
-const Section* Last(const std::vector<const Section*>& sections,
-                    const std::string& keyword) {
-  const Section* last = nullptr;
-  for (const Section* s : sections) last = s->Keyword == keyword ? s : last;
-  return last;
-}
 
 std::vector<Case> ParseCases(const std::string& text, const std::string& file,
                              const std::string& name) {
@@ -115,17 +88,24 @@ std::vector<Case> ParseCases(const std::string& text, const std::string& file,
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
     Case& into = cases.back();
+    size_t blank = std::min(line.find(' ', 4), line.size());  // after "--- x"
     if (line.starts_with("=== ")) {
-      const std::vector<Section>& shared = cases[0].Sections;
-      cases.push_back({file, line.substr(4), number, shared, shared.size()});
+      const Case& shared = cases[0];  // copied before the vector grows
+      cases.push_back(
+          {file, line.substr(4), number, shared.Sections, shared.Native});
     } else if (line.starts_with("--- ")) {
-      size_t blank = std::min(line.find(' ', 4), line.size());
+      const std::string keyword = line.substr(4, blank - 4);
+      // A case's own board replaces the file's, its own runs the file's.
+      std::erase_if(into.Sections, [&](const Section& s) {
+        return s.Keyword == keyword &&
+               (keyword == "board" || (keyword == "run" && s.Line < into.Line));
+      });
       into.Sections.push_back(
-          {line.substr(4, blank - 4), line.substr(blank), "", number});
-      if (!into.Sections.back().Argument.empty()) {
-        into.Sections.back().Argument.erase(0, 1);
-      }
-    } else if (into.Sections.size() > into.Own && !line.starts_with("#")) {
+          {keyword, line.substr(std::min(blank + 1, line.size())), "", number});
+      into.Native |= keyword == "native";
+    } else if (!into.Sections.empty() &&
+               into.Sections.back().Line >= into.Line &&
+               !line.starts_with("#")) {
       into.Sections.back().Text += line + "\n";
     }
   }
@@ -134,14 +114,16 @@ std::vector<Case> ParseCases(const std::string& text, const std::string& file,
 }
 
 // The bytes that content lines stand for; on the console, with the
-// greeting's macros replaced.
+// greeting's lines for their macros.
 std::string Decode(const std::string& text, bool console = false) {
+  const std::string greeting =
+      "\nPELLIDOR : Converts Korvel File Bases to HTML Listings\n"
+      "  v1.0   : Compatible with Korvel v1.07.3\n\n";
   std::string bytes;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     if (console && (line == "@GREETING@" || line == "@WORKING@")) {
-      bytes +=
-          kGreeting + std::string(line[1] == 'W' ? "- Working ... \n" : "");
+      bytes += greeting + (line[1] == 'W' ? "- Working ... \n" : "");
       continue;
     }
     line += '\n';  // so a "\\" is never the last byte
@@ -165,6 +147,15 @@ std::string Decode(const std::string& text, bool console = false) {
   return bytes;
 }
 
+// `text` with each well-formed fatal report of error N (its place twice,
+// then its callers' places, then an empty line) as the line "@FATAL N@".
+std::string MarkFatalReports(const std::string& text) {
+  static const std::regex report(
+      "Runtime error (\\d+) at 0x([0-9A-F]{8})\n  0x\\2\n(  "
+      "0x[0-9A-F]{8}\n)*\n");
+  return std::regex_replace(text, report, "@FATAL $1@\n");
+}
+
 struct RunResult {
   int Status = -1;
   std::string Output, Error;
@@ -176,139 +167,92 @@ struct RunResult {
 // input is /dev/null; output and error go to files beside `dir`.
 RunResult RunCommand(const char* flags, const std::string& script,
                      const std::string& dir) {
-  const char* argv[] = {"/bin/sh",
-                        "-c",
-                        "cd \"$1\" && exec </dev/null >\"$1.out1\" "
-                        "2>\"$1.out2\" /bin/sh \"$2\" \"$3\"",
-                        "sh",
-                        dir.c_str(),
-                        flags,
-                        script.c_str(),
-                        nullptr};
+  // 2048 blocks of 512 bytes: 1 MiB.
+  const char* wrapper =
+      "cd \"$1\" && ulimit -f 2048 && exec </dev/null >\"$1.1\" 2>\"$1.2\" "
+      "/bin/sh \"$2\" \"$3\"";
+  const char* argv[] = {"/bin/sh",   "-c",  wrapper,        "sh",
+                        dir.c_str(), flags, script.c_str(), nullptr};
+  // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
-  // The file-size limit is the runner's own for the moment of the spawn, so
-  // that the child starts with it.
-  struct rlimit before;
-  getrlimit(RLIMIT_FSIZE, &before);
-  struct rlimit bounded = {1 << 20, before.rlim_max};
-  setrlimit(RLIMIT_FSIZE, &bounded);
   pid_t child = -1;
   int failed =
       posix_spawn(&child, argv[0], nullptr, &attributes, (char**)argv, environ);
-  setrlimit(RLIMIT_FSIZE, &before);
   posix_spawnattr_destroy(&attributes);
   EXPECT_EQ(0, failed) << script;
-  // Polled to a deadline, never blocked on: killed after 20 s, the group
-  // is given 10 s more to go.
+  // Polled every 5 ms, never blocked on: killed after 20 s, the group is
+  // given 10 s more to go.
   int status = 0;
-  auto start = std::chrono::steady_clock::now();
-  for (bool killed = false; !failed && waitpid(child, &status, WNOHANG) == 0;) {
-    auto waited = std::chrono::steady_clock::now() - start;
-    if (!killed && waited > std::chrono::seconds(20)) {
-      ADD_FAILURE() << "killed after 20 s: " << script;
-      killed = kill(-child, SIGKILL) == 0;
-    }
-    if (waited > std::chrono::seconds(30)) break;
+  for (int ms = 0; !failed && waitpid(child, &status, WNOHANG) == 0; ms += 5) {
+    if (ms == 20000) ADD_FAILURE() << "killed after 20 s: " << script;
+    if (ms >= 20000 && ms % 1000 == 0) kill(-child, SIGKILL);
+    if (ms == 30000) break;
     usleep(5000);
   }
   if (!failed) kill(-child, SIGKILL);  // all it left running
   // 128 + S for a death by signal S.
   status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return {status, ReadBytes(dir + ".out1"), ReadBytes(dir + ".out2")};
+  return {status, ReadBytes(dir + ".1"), ReadBytes(dir + ".2")};
 }
 
-// Runs a script section traced, so that a failure names the command that
-// failed: the trace's last line.
+// Runs a script section traced, so that a failure shows the command that
+// failed: the trace's last.
 bool RunScript(const Section& script, const std::string& dir) {
   RunResult run = RunCommand("-exc", script.Text, dir);
-  std::string failed, said;
-  std::istringstream lines(run.Error);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.starts_with("+ ")) failed = line + "\n";
-    if (!line.starts_with("+ ")) said += line + "\n";
-  }
   EXPECT_EQ(0, run.Status) << "--- " << script.Keyword << " at line "
-                           << script.Line << " failed at\n"
-                           << failed << run.Output << said;
+                           << script.Line << " failed; its trace:\n"
+                           << run.Error << run.Output;
   return run.Status == 0;
 }
 
-struct Run {
-  const Section* Command;
-  std::vector<const Section*> Checks;
-};
-
-// The case's runs, each with the checks that belong to it.
-std::vector<Run> Runs(const Case& c) {
-  const auto& all = c.Sections;
-  bool own = std::any_of(all.begin() + c.Own, all.end(),
-                         [](const Section& s) { return s.Keyword == "run"; });
-  const std::string checks = " status stdout stderr expect absent after ";
-  std::vector<Run> runs;
-  std::vector<const Section*> every;
-  for (size_t i = 0; i < all.size(); ++i) {
-    if (all[i].Keyword == "run" && (i >= c.Own || !own)) {
-      runs.push_back({&all[i], every});
-    } else if (checks.find(" " + all[i].Keyword + " ") != checks.npos) {
-      (runs.empty() ? every : runs.back().Checks).push_back(&all[i]);
-    }
-  }
-  return runs;
-}
-
-bool ChecksFile(const Section& s) {
-  return s.Keyword == "expect" || s.Keyword == "absent";
-}
-
-// Runs `run` in `dir` and checks what it left; a failure names the run.
-void Check(const Case& c, const Run& r, const std::string& dir) {
-  const Section& s = *r.Command;
+// Runs the command of run[0] in `dir` and checks what it left by the
+// sections after it; a failure names the run.
+void Check(const Case& c, const std::vector<const Section*>& run,
+           const std::string& dir) {
+  const Section& s = *run[0];
   const std::string command = s.Argument.empty() ? s.Text : s.Argument;
   testing::ScopedTrace trace(c.File.c_str(), s.Line, "run " + command);
-  RunResult run = RunCommand("-c", command, dir);
-  const Section* status = Last(r.Checks, "status");
-  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, run.Status)
-      << "--- status";
-  if (const Section* out = Last(r.Checks, "stdout")) {
-    EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(run.Output));
+  RunResult result = RunCommand("-c", command, dir);
+  // The last of each check counts; of expect and absent, the last per path.
+  std::map<std::string, const Section*> last;
+  for (const Section* check : run) {
+    bool file = check->Keyword == "expect" || check->Keyword == "absent";
+    last[file ? "/" + check->Argument : check->Keyword] = check;
   }
-  const Section* err = Last(r.Checks, "stderr");
-  EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(run.Error));
-  for (auto at = r.Checks.begin(); at != r.Checks.end(); ++at) {
-    const Section* check = *at;
-    const std::string path = dir + "/" + check->Argument;
-    auto same_file = [&](const Section* later) {
-      return ChecksFile(*later) && later->Argument == check->Argument;
-    };
-    if (ChecksFile(*check) && std::any_of(at + 1, r.Checks.end(), same_file)) {
-      continue;  // a later expect or absent of the path counts
-    } else if (check->Keyword == "expect") {
-      EXPECT_TRUE(fs::exists(path)) << "--- expect " << check->Argument;
-      EXPECT_EQ(Decode(check->Text), ReadBytes(path))
-          << "--- expect " << check->Argument;
-    } else if (check->Keyword == "absent") {
-      EXPECT_FALSE(fs::exists(fs::symlink_status(path)))
-          << "--- absent " << check->Argument;
-    } else if (check->Keyword == "after") {
-      RunScript(*check, dir);
+  const Section* status = last["status"];
+  EXPECT_EQ(status ? std::stoi(status->Argument) : 0, result.Status)
+      << "--- status";
+  if (const Section* out = last["stdout"]) {
+    EXPECT_EQ(Decode(out->Text, true), MarkFatalReports(result.Output));
+  }
+  const Section* err = last["stderr"];
+  EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(result.Error));
+  for (const auto& [key, check] : last) {
+    if (key[0] != '/') continue;
+    const std::string what = "--- " + check->Keyword + " " + check->Argument;
+    if (check->Keyword == "expect") {
+      EXPECT_TRUE(fs::exists(dir + key)) << what;
+      EXPECT_EQ(Decode(check->Text), ReadBytes(dir + key)) << what;
+    } else {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(dir + key))) << what;
     }
+  }
+  for (const Section* check : run) {
+    if (check->Keyword == "after") RunScript(*check, dir);
   }
 }
 
 void RunIn(const Case& c, const std::string& dir) {
-  const Section* board = nullptr;  // the case's own, or else the file's
-  for (const Section& s : c.Sections) board = s.Keyword == "board" ? &s : board;
   for (const Section& s : c.Sections) {
-    if (&s == board) {  // made by make_board, from beside dir
-      WriteBytes(dir + ".board", s.Text);
+    if (s.Keyword == "board") {  // made by make_board, from beside dir
+      std::ofstream(dir + ".board", std::ios::binary) << s.Text;
       Section make = {"board", "", "$MAKE_BOARD " + dir + ".board .", s.Line};
       ASSERT_TRUE(RunScript(make, dir));
     } else if (s.Keyword == "file") {
       fs::create_directories(fs::path(dir + "/" + s.Argument).parent_path());
-      WriteBytes(dir + "/" + s.Argument, Decode(s.Text));
+      std::ofstream(dir + "/" + s.Argument, std::ios::binary) << Decode(s.Text);
     }
   }
   for (const Section& s : c.Sections) {
@@ -316,19 +260,26 @@ void RunIn(const Case& c, const std::string& dir) {
       ASSERT_TRUE(RunScript(s, dir));
     }
   }
-  std::vector<Run> runs = Runs(c);
+  // Each run with the sections after it, behind those above every run.
+  std::vector<std::vector<const Section*>> runs;
+  std::vector<const Section*> every;
+  for (const Section& s : c.Sections) {
+    if (s.Keyword == "run") {
+      runs.push_back(every);
+      runs.back().insert(runs.back().begin(), &s);
+    } else {
+      (runs.empty() ? every : runs.back()).push_back(&s);
+    }
+  }
   ASSERT_FALSE(runs.empty()) << "no run section";
-  for (const Run& run : runs) Check(c, run, dir);
+  for (const auto& run : runs) Check(c, run, dir);
 }
 
 struct CaseTest : testing::Test {
   Case c;
+  explicit CaseTest(const Case& of) : c(of) {}
   void TestBody() override {
-    bool native = std::any_of(c.Sections.begin(), c.Sections.end(),
-                              [](auto& s) { return s.Keyword == "native"; });
-    if (native && EMULATOR[0] != '\0') {
-      GTEST_SKIP() << c.Title << ": not under emulation";
-    }
+    if (c.Native && EMULATOR[0] != '\0') GTEST_SKIP() << "not under emulation";
     char root[] = "/tmp/pellidor-case-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(root));
     const std::string dir = root + std::string("/case");
@@ -341,9 +292,8 @@ struct CaseTest : testing::Test {
 };
 
 // A GoogleTest name: letters and digits, "_" for anything else.
-std::string Name(std::string text) {
-  for (char& c : text) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return text;
+std::string Name(const std::string& text) {
+  return std::regex_replace(text, std::regex("[^A-Za-z0-9]"), "_");
 }
 
 }  // namespace
@@ -364,13 +314,10 @@ int main(int argc, char** argv) {
   for (const fs::path& file : files) {
     const fs::path name = fs::relative(file, CASES_DIR).replace_extension();
     for (const Case& c : ParseCases(ReadBytes(file), file, name.filename())) {
-      testing::RegisterTest(Name(name).c_str(), Name(c.Title).c_str(), nullptr,
-                            nullptr, file.c_str(), c.Line,
-                            [c]() -> testing::Test* {
-                              CaseTest* test = new CaseTest;
-                              test->c = c;
-                              return test;
-                            });
+      testing::RegisterTest(
+          Name(name).c_str(), Name(c.Title).c_str(), nullptr, nullptr,
+          file.c_str(), c.Line,
+          [c]() -> testing::Test* { return new CaseTest(c); });
     }
   }
   return RUN_ALL_TESTS();
