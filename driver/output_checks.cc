@@ -91,17 +91,19 @@ bool MarkedListFile(const RunState& run, TemplateReader& page_template,
 }
 
 // Whether the page would be written over a file that the run reads: one of
-// `inputs`, a list file of the list directory, or one that a marker names.
-// Emptying that file would lose it, and a template that is the page would
-// read back its own output without end.
+// `inputs`, or, once korvel.dat has told the list directory, a list file of
+// that directory or one that a marker names. Emptying that file would lose
+// it, and a template that is the page would read back its own output without
+// end.
 bool OutputIsInput(const RunState& run, const RunInputs& inputs,
                    TemplateReader& page_template, const FileFacts& output,
                    bool created, int* error) {
   for (int i = 0; i < inputs.Count; ++i) {
     if (SameFile(inputs.Files[i], output)) return true;
   }
-  return InListDirectory(run, output, created) ||
-         MarkedListFile(run, page_template, output, created, error);
+  return inputs.ConfigRead &&
+         (InListDirectory(run, output, created) ||
+          MarkedListFile(run, page_template, output, created, error));
 }
 
 }  // namespace
@@ -149,13 +151,6 @@ bool StandardOutputIsInput(const RunState& taken, const RunInputs& inputs,
   // Standard output is the file in question, whatever the page's name.
   RunState run = taken;
   run.OutputPath = ShortText{};
-  bool is_input = false;
-  for (int i = 0; i < inputs.Count; ++i) {
-    is_input = is_input || SameFile(inputs.Files[i], output);
-  }
   int read_error = 0;
-  return is_input ||
-         (inputs.ConfigRead &&
-          (InListDirectory(run, output, false) ||
-           MarkedListFile(run, page_template, output, false, &read_error)));
+  return OutputIsInput(run, inputs, page_template, output, false, &read_error);
 }

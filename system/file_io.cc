@@ -81,6 +81,12 @@ bool EndsInOneOf(std::string_view name,
   return false;
 }
 
+// The path as the system reads it: a NUL ends it.
+std::string_view UpToNul(const ShortText& path) {
+  std::string_view name = View(path);
+  return name.substr(0, name.find('\0'));
+}
+
 }  // namespace
 
 int IoErrorFromErrno(int errno_value) {
@@ -346,16 +352,14 @@ int SetOffset(int fd, int64_t offset) {
 }
 
 ShortText FolderOf(const ShortText& path) {
-  std::string_view name = View(path);
-  name = name.substr(0, name.find('\0'));
+  std::string_view name = UpToNul(path);
   size_t slash = name.rfind('/');
   if (slash == std::string_view::npos) return MakeShortText(".");
   return MakeShortText(name.substr(0, slash + 1));
 }
 
 std::string_view LastPartOf(const ShortText& path) {
-  std::string_view name = View(path);
-  name = name.substr(0, name.find('\0'));
+  std::string_view name = UpToNul(path);
   size_t slash = name.rfind('/');
   return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
@@ -377,8 +381,7 @@ bool FindInAnyCase(const ShortText& path, ShortText* found) {
   }
   ::closedir(entries);
   if (!any) return false;
-  std::string_view name = View(path);
-  name = name.substr(0, name.find('\0'));
+  std::string_view name = UpToNul(path);
   *found = MakeShortText(name.substr(0, name.size() - wanted.size()));
   AppendText(*found, best);
   return true;
