@@ -248,6 +248,11 @@ void ExpandEntryLine(const ShortText& line, LineTokens& tokens,
       std::memcmp(tokens.Line.Bytes, line.Bytes, line.Length) != 0) {
     FindTokens(line, tokens);
   }
+  ExpandKeptLine(tokens, entry);
+}
+
+void ExpandKeptLine(const LineTokens& tokens, const Entry& entry) {
+  const ShortText& line = tokens.Line;
   size_t written = 0;  // the first byte of the line not yet written
   for (int n = 0; n < tokens.Count; ++n) {
     const TokenPlace& place = tokens.Places[n];

@@ -51,4 +51,7 @@ struct LineTokens {
 void ExpandEntryLine(const ShortText& line, LineTokens& tokens,
                      const Entry& entry);
 
+// Writes the line that `tokens` holds, as ExpandEntryLine would.
+void ExpandKeptLine(const LineTokens& tokens, const Entry& entry);
+
 #endif  // LISTING_ENTRY_EXPANSION_H_

@@ -144,6 +144,16 @@ int RestartTemplate(TemplateReader& reader, int64_t offset) {
   return 0;
 }
 
+int FillTemplate(TemplateReader& reader, std::string_view* whole) {
+  *whole = {};
+  if (int error = Refill(reader); error != 0) return error;
+  if (reader.AtEnd && reader.Copy == nullptr && reader.Input == nullptr &&
+      reader.BytesRead == static_cast<int64_t>(reader.Filled)) {
+    *whole = std::string_view(reader.Buffer, reader.Filled);
+  }
+  return 0;
+}
+
 int ReadTemplateLine(TemplateReader& reader, ShortText* line, bool* has_line) {
   line->Length = 0;
   *has_line = false;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "system/file_io.h"
 #include "text/short_text.h"
@@ -73,6 +74,12 @@ int TemplateOffset(const TemplateReader& reader, int64_t* offset);
 
 // Takes the template back to `offset` in its file, as if just opened there.
 int RestartTemplate(TemplateReader& reader, int64_t offset);
+
+// Reads the first buffer full of the template just opened; `*whole` is then
+// its bytes when they are all of it (a regular file that ended within them,
+// not standard input nor a copy), and empty otherwise. Returns 0 or the error
+// number of a failed read.
+int FillTemplate(TemplateReader& reader, std::string_view* whole);
 
 // The next line into `*line`; `*has_line` is false at the end of the
 // template. Returns 0 or the error number of a failed read.
