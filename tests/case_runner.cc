@@ -163,14 +163,16 @@ struct RunResult {
 };
 
 // Runs `script` with /bin/sh `flags` in `dir` as a child that can do no
-// harm: no file it writes may grow past 1 MiB, it leads its own process
-// group, and the whole group is killed when it ends or after 20 s. Standard
-// input is /dev/null; output and error go to files beside `dir`.
+// harm: no file it writes may grow past 1 MiB, no process of it may spend
+// more than 60 s of CPU (so that one left behind by a runner killed from
+// outside still ends), it leads its own process group, and the whole group
+// is killed when it ends or after 20 s. Standard input is /dev/null; output
+// and error go to files beside `dir`.
 RunResult RunCommand(const char* flags, const std::string& script,
                      const std::string& dir) {
-  // 2048 blocks of 512 bytes: 1 MiB.
+  // 2048 blocks of 512 bytes: 1 MiB; 60 s of CPU.
   const char* wrapper =
-      "cd \"$1\" && ulimit -f 2048 && exec </dev/null >\"$1.1\" 2>\"$1.2\" "
+      "cd \"$1\" && ulimit -f 2048 && ulimit -t 60 && exec </dev/null >\"$1.1\" 2>\"$1.2\" "
       "/bin/sh \"$2\" \"$3\"";
   const char* argv[] = {"/bin/sh",   "-c",  wrapper,        "sh",
                         dir.c_str(), flags, script.c_str(), nullptr};
