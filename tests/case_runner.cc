@@ -19,14 +19,13 @@
 //   --- stdout        expected standard output; unchecked when absent
 //   --- stderr        expected standard error; empty when absent
 //   --- expect PATH   expected bytes of file PATH after the run
-//   --- absent PATH   PATH does not exist after the run
 //   --- after         /bin/sh -e script run after the run; must succeed
 //   --- native        the case is skipped under emulation (cross builds)
 // A case's own board replaces the file's, and its own runs the file's;
 // files and sh scripts add up. The runs go in turn, in the same directory,
 // each checked on its own: a check (status to after) belongs to the run
 // above it, one above every run to every run. A run's last status, stdout,
-// stderr, and expect or absent of each path count; its after scripts add up.
+// stderr, and expect of each path count; its after scripts add up.
 // Content (file, stdout, stderr, expect): each line ends in LF; escapes
 // \\ \xHH \r \t \e, and \{N} for the byte before it N times in all; a "\"
 // ending a line joins it to the next. A content line beginning "--- ",
@@ -188,12 +187,9 @@ RunResult RunCommand(const char* flags, const std::string& script,
   // Polled every 5 ms, never blocked on: killed after 20 s, the group is
   // given 10 s more to go.
   int status = 0;
-  bool killed = false;
-  for (int ms = 0; !failed && waitpid(child, &status, WNOHANG) == 0; ms += 5) {
-    if (ms == 20000) {
-      ADD_FAILURE() << "killed after 20 s: " << script;
-      killed = true;
-    }
+  int ms = 0;
+  for (; !failed && waitpid(child, &status, WNOHANG) == 0; ms += 5) {
+    if (ms == 20000) ADD_FAILURE() << "killed after 20 s: " << script;
     if (ms >= 20000 && ms % 1000 == 0) kill(-child, SIGKILL);
     if (ms == 30000) break;
     usleep(5000);
@@ -201,7 +197,7 @@ RunResult RunCommand(const char* flags, const std::string& script,
   if (!failed) kill(-child, SIGKILL);  // all it left running
   // 128 + S for a death by signal S.
   status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return {status, ReadBytes(dir + ".1"), ReadBytes(dir + ".2"), killed};
+  return {status, ReadBytes(dir + ".1"), ReadBytes(dir + ".2"), ms >= 20000};
 }
 
 // Runs a script section traced, so that a failure shows the command that
@@ -223,10 +219,10 @@ bool Check(const Case& c, const std::vector<const Section*>& run,
   const std::string command = s.Argument.empty() ? s.Text : s.Argument;
   testing::ScopedTrace trace(c.File.c_str(), s.Line, "run " + command);
   RunResult result = RunCommand("-c", command, dir);
-  // The last of each check counts; of expect and absent, the last per path.
+  // The last of each check counts; of expect, the last per path.
   std::map<std::string, const Section*> last;
   for (const Section* check : run) {
-    bool file = check->Keyword == "expect" || check->Keyword == "absent";
+    bool file = check->Keyword == "expect";
     last[file ? "/" + check->Argument : check->Keyword] = check;
   }
   const Section* status = last["status"];
@@ -239,13 +235,9 @@ bool Check(const Case& c, const std::vector<const Section*>& run,
   EXPECT_EQ(Decode(err ? err->Text : "", true), MarkFatalReports(result.Error));
   for (const auto& [key, check] : last) {
     if (key[0] != '/') continue;
-    const std::string what = "--- " + check->Keyword + " " + check->Argument;
-    if (check->Keyword == "expect") {
-      EXPECT_TRUE(fs::exists(dir + key)) << what;
-      EXPECT_EQ(Decode(check->Text), ReadBytes(dir + key)) << what;
-    } else {
-      EXPECT_FALSE(fs::exists(fs::symlink_status(dir + key))) << what;
-    }
+    EXPECT_TRUE(fs::exists(dir + key)) << "--- expect " << check->Argument;
+    EXPECT_EQ(Decode(check->Text), ReadBytes(dir + key))
+        << "--- expect " << check->Argument;
   }
   for (const Section* check : run) {
     if (check->Keyword == "after") RunScript(*check, dir);
