@@ -152,5 +152,7 @@ bool StandardOutputIsInput(const RunState& taken, const RunInputs& inputs,
   RunState run = taken;
   run.OutputPath = ShortText{};
   int read_error = 0;
-  return OutputIsInput(run, inputs, page_template, output, false, &read_error);
+  return OutputIsInput(run, inputs, page_template, output, false,
+                       &read_error) ||
+         read_error != 0;
 }

@@ -29,8 +29,9 @@ void OpenPage(const RunState& run, const RunInputs& inputs,
 
 // Whether standard output is a regular file that the run reads, so that no
 // console byte may go to it: one of `inputs`, opened before a failure or
-// not, or, once korvel.dat is read, a list file. Writes nothing: a failed
-// read of the page template is met again, and told, as the page is made.
+// not, or, once korvel.dat is read, a list file. A page template whose read
+// ahead fails may name it further on, so it counts as one. Writes nothing:
+// the failed read is met again, and ends the run, as the page is made.
 bool StandardOutputIsInput(const RunState& run, const RunInputs& inputs,
                            TemplateReader& page_template);
 
