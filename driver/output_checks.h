@@ -31,7 +31,7 @@ void OpenPage(const RunState& run, const RunInputs& inputs,
 // console byte may go to it: one of `inputs`, opened before a failure or
 // not, or, once korvel.dat is read, a list file. A page template whose read
 // ahead fails may name it further on, so it counts as one. Writes nothing:
-// the failed read is met again, and ends the run, as the page is made.
+// a read that fails again as the page is made ends the run there.
 bool StandardOutputIsInput(const RunState& run, const RunInputs& inputs,
                            TemplateReader& page_template);
 
