@@ -41,8 +41,8 @@ struct EntryTemplate {
 
 // Whether `whole`, a whole reading of the template, is the one kept.
 bool IsKept(const EntryTemplate& entry_template, std::string_view whole) {
-  return entry_template.KeptSize > 0 &&
-         whole == std::string_view(entry_template.Kept, entry_template.KeptSize);
+  std::string_view kept(entry_template.Kept, entry_template.KeptSize);
+  return !kept.empty() && whole == kept;
 }
 
 // Keeps `whole`, a whole reading of the template that gave `lines` lines;

@@ -171,8 +171,8 @@ RunResult RunCommand(const char* flags, const std::string& script,
                      const std::string& dir) {
   // 2048 blocks of 512 bytes: 1 MiB; 60 s of CPU.
   const char* wrapper =
-      "cd \"$1\" && ulimit -f 2048 && ulimit -t 60 && exec </dev/null >\"$1.1\" 2>\"$1.2\" "
-      "/bin/sh \"$2\" \"$3\"";
+      "cd \"$1\" && ulimit -f 2048 && ulimit -t 60 && "
+      "exec </dev/null >\"$1.1\" 2>\"$1.2\" /bin/sh \"$2\" \"$3\"";
   const char* argv[] = {"/bin/sh",   "-c",  wrapper,        "sh",
                         dir.c_str(), flags, script.c_str(), nullptr};
   // Spawned, not forked: a forked copy of a test run under qemu-i386 hangs.
