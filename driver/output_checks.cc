@@ -139,6 +139,10 @@ void OpenPage(const RunState& run, const RunInputs& inputs,
   if (read_error != 0) FatalIoError(read_error);
   // Standard output was opened by the caller, emptied or not as it chose.
   if (run.OutputPath.Length == 0) return;
+  // A page that has no bytes is not cut: ext4 writes out at its close every
+  // file cut to no bytes, even one that had none, and the run then waits on
+  // the disk for the whole page.
+  if (output.Size == 0) return;
   if (int error = EmptyFile(*page_fd); error != 0) FatalIoError(error);
 }
 
