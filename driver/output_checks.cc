@@ -63,11 +63,14 @@ bool InListDirectory(const RunState& run, const FileFacts& output,
 // standard input too; a failed read gives its error in `*error`.
 bool MarkedListFile(const RunState& run, TemplateReader& page_template,
                     const FileFacts& output, bool created, int* error) {
-  int64_t start = 0;
   // A file that cannot be taken back is not read ahead: the lists then
-  // refuse it as they open it.
-  if (!CanRestartTemplate(page_template) ||
-      TemplateOffset(page_template, &start) != 0) {
+  // refuse it as they open it. One whose place cannot be learned fails the
+  // read ahead, as a failed read does.
+  if (!CanRestartTemplate(page_template)) return false;
+  int64_t start = 0;
+  if (int offset_error = TemplateOffset(page_template, &start);
+      offset_error != 0) {
+    *error = offset_error;
     return false;
   }
   bool found = false;
