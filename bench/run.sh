@@ -101,6 +101,13 @@ strace_calls() {
   awk -v name="$2" '$NF == name {s += $4} END {print s + 0}' "$1"
 }
 
+# One timed run of pellidor on the board in "${args[@]}", its page checked.
+run_ours() {
+  python3 bench/measure.py "$pellidor" "${args[@]}" "$work/out.html" \
+    >>"$work/ours"
+  cmp -s "$work/out.html" "$work/ref.html" || { echo "page differs"; exit 1; }
+}
+
 : >"$work/summary"
 for n in $sizes; do
   board=$work/b$n
@@ -112,11 +119,6 @@ for n in $sizes; do
   listed=$(awk '$1 == "file" && int($3 / 4) % 2 == 0' "$board.txt" | wc -l)
   rm "$board.txt"
 
-  run_ours() {
-    python3 bench/measure.py "$pellidor" "${args[@]}" "$work/out.html" \
-      >>"$work/ours"
-    cmp -s "$work/out.html" "$work/ref.html" || { echo "page differs"; exit 1; }
-  }
   # The reference page, for the floor program and to check every run.
   "$pellidor" "${args[@]}" "$work/ref.html" >/dev/null
   page_bytes=$(stat -c %s "$work/ref.html")
