@@ -4,28 +4,6 @@
 
 #include "system/file_io.h"
 
-namespace {
-
-// Reads on, a block at a time, until the first `wanted` bytes of the
-// description at `offset` are in `description.Bytes`, `*filled` of them
-// being there already.
-inline int ReadUpTo(int fd, int64_t offset, size_t wanted,
-                    Description& description, size_t* filled) {
-  while (*filled < wanted) {
-    size_t count =
-        std::min(kDescriptionBlockSize, sizeof description.Bytes - *filled);
-    size_t got = 0;
-    int error = ReadSomeAt(fd, offset + static_cast<int64_t>(*filled),
-                           description.Bytes + *filled, count, &got);
-    if (error != 0) return error;
-    if (got == 0) return kErrorShortRead;
-    *filled += got;
-  }
-  return 0;
-}
-
-}  // namespace
-
 int OpenBoardFile(const ShortText& path, int* fd, FileFacts* facts) {
   int error = OpenForReading(path, fd, facts);
   ShortText found;
@@ -105,15 +83,23 @@ int ReadDescription(const DescriptionStore& store, int32_t offset,
   if (offset < 0) return kErrorShortRead;
   size_t filled = 0;
   size_t at = 0;  // the next item's length byte
-  for (int i = 0; i < lines; ++i) {
-    int error = ReadUpTo(store.Fd, offset, at + 1, *description, &filled);
+  while (description->Count < lines) {
+    // The item is its length byte, then as many bytes as that tells.
+    size_t wanted = at + 1;
+    if (filled > at) wanted += static_cast<uint8_t>(description->Bytes[at]);
+    if (filled >= wanted) {
+      description->Starts[description->Count++] = static_cast<uint16_t>(at);
+      at = wanted;
+      continue;
+    }
+    size_t count =
+        std::min(kDescriptionBlockSize, sizeof description->Bytes - filled);
+    size_t got = 0;
+    int error = ReadSomeAt(store.Fd, offset + static_cast<int64_t>(filled),
+                           description->Bytes + filled, count, &got);
     if (error != 0) return error;
-    size_t length = static_cast<uint8_t>(description->Bytes[at]);
-    error = ReadUpTo(store.Fd, offset, at + 1 + length, *description, &filled);
-    if (error != 0) return error;
-    description->Starts[i] = static_cast<uint16_t>(at);
-    at += 1 + length;
-    description->Count = i + 1;
+    if (got == 0) return kErrorShortRead;
+    filled += got;
   }
   return 0;
 }

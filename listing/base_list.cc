@@ -80,9 +80,7 @@ void WriteEntry(EntryTemplate& entry_template, StandardInput& input,
   error = FillTemplate(reader, &whole);
   if (error != 0) FatalIoError(error);
   if (IsKept(entry_template, whole)) {
-    for (int n = 0; n < entry_template.KeptLines; ++n) {
-      ExpandKeptLine(entry_template.Lines[n], entry);
-    }
+    ExpandKeptLines(entry_template.Lines, entry_template.KeptLines, entry);
   } else {
     Keep(entry_template, whole,
          ExpandTemplateLines(entry_template, reader, entry));
@@ -136,13 +134,10 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     Entry entry{record, link_path, store, code_page, page};
-    if (alternate && run.HasAlternateTemplate) {
-      alternate = false;
-      WriteEntry(alternate_template, input, entry);
-    } else {
-      alternate = true;
-      WriteEntry(entry_template, input, entry);
-    }
+    bool use_alternate = alternate && run.HasAlternateTemplate;
+    alternate = !use_alternate;
+    WriteEntry(use_alternate ? alternate_template : entry_template, input,
+               entry);
   }
   CloseDescriptionStore(store);
   CloseFileList(list);

@@ -51,7 +51,8 @@ struct LineTokens {
 void ExpandEntryLine(const ShortText& line, LineTokens& tokens,
                      const Entry& entry);
 
-// Writes the line that `tokens` holds, as ExpandEntryLine would.
-void ExpandKeptLine(const LineTokens& tokens, const Entry& entry);
+// Writes the first `count` lines that `lines` holds, as ExpandEntryLine
+// would.
+void ExpandKeptLines(const LineTokens* lines, int count, const Entry& entry);
 
 #endif  // LISTING_ENTRY_EXPANSION_H_

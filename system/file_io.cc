@@ -19,19 +19,6 @@ namespace {
 // as the system itself allows.
 constexpr int kMostLinks = 40;
 
-// A NUL-terminated copy of `path` for the system calls. A NUL inside the
-// text ends the path there, as it would for any C caller.
-struct PathBuffer {
-  char Bytes[kShortTextCapacity + 1];
-};
-
-PathBuffer CPath(const ShortText& path) {
-  PathBuffer buffer;
-  std::memcpy(buffer.Bytes, path.Bytes, path.Length);
-  buffer.Bytes[path.Length] = '\0';
-  return buffer;
-}
-
 FileFacts FactsFrom(const struct stat& status) {
   FileFacts facts;
   facts.Size = status.st_size;
@@ -160,11 +147,6 @@ bool IsTerminal(int fd) {
   return tcgetattr(fd, &settings) == 0;
 }
 
-int OpenPath(const ShortText& path, int* fd) {
-  *fd = OpenRepeating(CPath(path).Bytes, O_RDONLY | O_CLOEXEC);
-  return *fd < 0 ? IoErrorFromErrno(errno) : 0;
-}
-
 int OpenForReading(const ShortText& path, int* fd, FileFacts* facts) {
   if (int error = OpenPath(path, fd); error != 0) return error;
   struct stat status;
@@ -212,34 +194,6 @@ int ReadExactly(int fd, void* buffer, size_t count) {
     if (got == 0) return kErrorShortRead;
     out += got;
     count -= got;
-  }
-  return 0;
-}
-
-int ReadSome(int fd, void* buffer, size_t count, size_t* got) {
-  ssize_t result = RepeatOnSignal([&] { return ::read(fd, buffer, count); });
-  if (result < 0) return IoErrorFromErrno(errno);
-  *got = static_cast<size_t>(result);
-  return 0;
-}
-
-int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count,
-               size_t* got) {
-  ssize_t result = RepeatOnSignal(
-      [&] { return ::pread(fd, buffer, count, static_cast<off_t>(offset)); });
-  if (result < 0) return IoErrorFromErrno(errno);
-  *got = static_cast<size_t>(result);
-  return 0;
-}
-
-int WriteAll(int fd, const void* buffer, size_t count) {
-  auto* in = static_cast<const char*>(buffer);
-  while (count > 0) {
-    ssize_t put = RepeatOnSignal([&] { return ::write(fd, in, count); });
-    if (put < 0) return IoErrorFromErrno(errno);
-    if (put == 0) return kErrorShortWrite;
-    in += put;
-    count -= static_cast<size_t>(put);
   }
   return 0;
 }

@@ -2,10 +2,13 @@
 #define SYSTEM_FILE_IO_H_
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -62,8 +65,35 @@ void IgnoreWriteSignals();
 // Whether `fd` is open on a terminal.
 bool IsTerminal(int fd);
 
+// The calls made for every listed file (OpenPath, ReadSome, ReadSomeAt,
+// WriteAll) are defined here, to be inlined into their callers, and the few
+// procedures between them and the list's loop are inlined too. A kernel that
+// overwrites the processor's return predictions at each system call (as one
+// guarding against return-stack attacks does) makes every frame that a call
+// returns through a mispredicted return: ten frames more at each call made
+// bench/floor.cc 7.5% slower, and six frames fewer for each listed file made
+// a run about 2% faster.
+
+// A NUL-terminated copy of `path` for the system calls. A NUL inside the
+// text ends the path there, as it would for any C caller.
+struct PathBuffer {
+  char Bytes[kShortTextCapacity + 1];
+};
+
+inline PathBuffer CPath(const ShortText& path) {
+  PathBuffer buffer;
+  std::memcpy(buffer.Bytes, path.Bytes, path.Length);
+  buffer.Bytes[path.Length] = '\0';
+  return buffer;
+}
+
 // Opens `path` for reading into `*fd`, whatever kind of file it names.
-int OpenPath(const ShortText& path, int* fd);
+[[gnu::always_inline]] inline int OpenPath(const ShortText& path, int* fd) {
+  PathBuffer c_path = CPath(path);
+  *fd = RepeatOnSignal(
+      [&] { return ::open(c_path.Bytes, O_RDONLY | O_CLOEXEC); });
+  return *fd < 0 ? IoErrorFromErrno(errno) : 0;
+}
 
 // What the system tells of an open file.
 struct FileFacts {
@@ -143,12 +173,34 @@ int ReadExactly(int fd, void* buffer, size_t count);
 
 // Reads what one call gives, at most `count` bytes, into `*got`; 0 bytes at
 // the end of the file.
-int ReadSome(int fd, void* buffer, size_t count, size_t* got);
+inline int ReadSome(int fd, void* buffer, size_t count, size_t* got) {
+  ssize_t result = RepeatOnSignal([&] { return ::read(fd, buffer, count); });
+  if (result < 0) return IoErrorFromErrno(errno);
+  *got = static_cast<size_t>(result);
+  return 0;
+}
 
 // Reads at `offset` what one call gives, at most `count` bytes, into `*got`.
-int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count, size_t* got);
+inline int ReadSomeAt(int fd, int64_t offset, void* buffer, size_t count,
+                      size_t* got) {
+  ssize_t result = RepeatOnSignal(
+      [&] { return ::pread(fd, buffer, count, static_cast<off_t>(offset)); });
+  if (result < 0) return IoErrorFromErrno(errno);
+  *got = static_cast<size_t>(result);
+  return 0;
+}
 
 // 0 when all `count` bytes were taken; a write that takes nothing is 101.
-int WriteAll(int fd, const void* buffer, size_t count);
+inline int WriteAll(int fd, const void* buffer, size_t count) {
+  auto* in = static_cast<const char*>(buffer);
+  while (count > 0) {
+    ssize_t put = RepeatOnSignal([&] { return ::write(fd, in, count); });
+    if (put < 0) return IoErrorFromErrno(errno);
+    if (put == 0) return kErrorShortWrite;
+    in += put;
+    count -= static_cast<size_t>(put);
+  }
+  return 0;
+}
 
 #endif  // SYSTEM_FILE_IO_H_
