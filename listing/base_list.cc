@@ -134,6 +134,7 @@ void WriteBaseList(const RunState& run, OutputPage& page, StandardInput& input,
     // A file left out does not count for the alternation either.
     if ((record.Flags & FLAG_EXCLUDED) != 0) continue;
     Entry entry{record, link_path, store, code_page, page};
+    // One call of WriteEntry, so that it is inlined into this loop.
     bool use_alternate = alternate && run.HasAlternateTemplate;
     alternate = !use_alternate;
     WriteEntry(use_alternate ? alternate_template : entry_template, input,
