@@ -72,7 +72,7 @@ bool IsTerminal(int fd);
 // guarding against return-stack attacks does) makes every frame that a call
 // returns through a mispredicted return: ten frames more at each call made
 // bench/floor.cc 7.5% slower, and six frames fewer for each listed file made
-// a run about 2% faster.
+// a run 1.6% faster (medians of 400 alternating pairs).
 
 // A NUL-terminated copy of `path` for the system calls. A NUL inside the
 // text ends the path there, as it would for any C caller.
