@@ -28,12 +28,6 @@ FileFacts FactsFrom(const struct stat& status) {
   return facts;
 }
 
-// open, repeated when a signal interrupts it: the descriptor, or -1 with
-// errno set.
-int OpenRepeating(const char* path, int flags, mode_t mode = 0) {
-  return RepeatOnSignal([&] { return ::open(path, flags, mode); });
-}
-
 // fstat, repeated when a signal interrupts it: 0 or the error number.
 int Fstat(int fd, struct stat* status) {
   int result = RepeatOnSignal([&] { return ::fstat(fd, status); });

@@ -87,11 +87,16 @@ inline PathBuffer CPath(const ShortText& path) {
   return buffer;
 }
 
+// open, repeated when a signal interrupts it: the descriptor, or -1 with
+// errno set.
+[[gnu::always_inline]] inline int OpenRepeating(const char* path, int flags,
+                                                mode_t mode = 0) {
+  return RepeatOnSignal([&] { return ::open(path, flags, mode); });
+}
+
 // Opens `path` for reading into `*fd`, whatever kind of file it names.
 [[gnu::always_inline]] inline int OpenPath(const ShortText& path, int* fd) {
-  PathBuffer c_path = CPath(path);
-  *fd = RepeatOnSignal(
-      [&] { return ::open(c_path.Bytes, O_RDONLY | O_CLOEXEC); });
+  *fd = OpenRepeating(CPath(path).Bytes, O_RDONLY | O_CLOEXEC);
   return *fd < 0 ? IoErrorFromErrno(errno) : 0;
 }
 
